@@ -1,0 +1,5 @@
+#pragma once
+
+// Copies n bytes from `from` to `to`, lowest address first. The count sits
+// between the two pointers so that a call reads "to, how many, from".
+void byte_copy(char* to, int n, const char* from);

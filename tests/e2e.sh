@@ -1,0 +1,140 @@
+#!/bin/bash
+# The real varnel binary, observed from outside: its diagnostics byte for
+# byte, its exit status, its system calls and the values it hands the kernel.
+# usage: e2e.sh VARNEL LIBFAKECLOCK SANITIZED(0|1)
+#
+# This machine's clock must never change. The script re-runs itself without
+# CAP_SYS_TIME, so a clock setting that escapes every fake fails with EPERM.
+set -u
+bin=$1 lib=$2 sanitized=$3
+if (( 0x$(awk '/^CapEff/ {print $2}' /proc/self/status) >> 25 & 1 )); then
+    [ -z "${E2E_DROPPED:-}" ] || { echo "FAIL: CAP_SYS_TIME is still held"; exit 1; }
+    E2E_DROPPED=1 exec capsh --drop=cap_sys_time -- "$0" "$@"
+fi
+tmp=$(mktemp -d) && trap 'rm -rf "$tmp"' EXIT
+log=$tmp/log
+export ASAN_OPTIONS=verify_asan_link_order=0
+failed=0
+
+check() { # NAME WANT GOT
+    if [ "$2" == "$3" ]; then
+        echo "ok   $1"
+    else
+        printf 'FAIL %s\n  want: %q\n  got:  %q\n' "$1" "$2" "$3"
+        failed=1
+    fi
+}
+
+# rec SECONDS NANOSECONDS [LEADING TRAILING]: a record from 8-digit hex fields.
+rec() {
+    local h="${3:-00000000}$1$2${4:-00000000}" out="" i
+    for ((i = 0; i < 32; i += 2)); do out+="\\x${h:i:2}"; done
+    printf "$out"
+}
+
+# fake "SEC.USEC SEC.USEC" RECORD...: varnel on the fake clock; prints its
+# standard error, its status, and what it handed select and settimeofday.
+fake() {
+    local now=$1
+    shift
+    rm -f "$log"
+    rec "$@" > "$tmp/in"
+    FAKECLOCK_NOW=$now FAKECLOCK_LOG=$log LD_PRELOAD=$lib "$bin" < "$tmp/in" 2>&1
+    echo "status $?"
+    cat "$log" 2>/dev/null
+}
+
+# ok SELECT-USEC SET-SEC SET-USEC: what a successful fake run prints.
+ok() { printf 'status 0\nselect 1 0\ntimeout 0 %s\nsettimeofday %s %s\n' "$@"; }
+refused() {
+    printf 'varnel: fatal: unable to settimeofday: invalid argument\nstatus 111\n'
+    printf 'select 1 0\ntimeout 0 %s\nsettimeofday %s %s\n' "$@"
+}
+
+# The wait and the sum, against scripted clock readings.
+check "zero record" "$(ok 750000 1001 1)" "$(fake '1000.250000 1001.000001' 00000000 00000000)"
+check "zero record on the second waits a full second, unnormalised" \
+    "$(ok 1000000 1001 2)" "$(fake '1000.0 1001.000002' 00000000 00000000)"
+check "+2.5 s" "$(ok 100000 1700000003 3)" "$(fake '1700000000.400000 1700000000.500003' 00000002 1dcd6500)"
+check "-0.5 s" "$(ok 300000 100 1)" "$(fake '100.200000 100.500001' ffffffff 1dcd6500)"
+check "nanoseconds 10^9-1 truncate, then carry" "$(ok 1 6 0)" "$(fake '5.0 5.000001' 00000000 3b9ac9ff)"
+check "leading and trailing fields ignored" "$(ok 500000 11 500000)" \
+    "$(fake '10.500000 10.500000' 00000001 00000000 deadbeef ffffffff)"
+check "sum past the signed 32-bit range stands with a 64-bit time_t" "$(ok 1000000 2147483648 100000)" \
+    "$(fake '2147483647.0 2147483647.100000' 00000001 00000000)"
+check "one carry leaves 10^6 us or more: refused" "$(refused 205033 1001 3794967)" \
+    "$(fake '1000.500000 1000.500000' 00000000 ffffffff)"
+check "negative sum: refused" "$(refused 1000000 -447483648 0)" \
+    "$(fake '1700000000.0 1700000000.0' 80000000 00000000)"
+
+rec 00000000 00000000 > "$tmp/in"
+printf 'rest' >> "$tmp/in"
+check "more than 16 bytes: the rest stays unread" "$(printf 'status 0\nrest')" \
+    "$( { FAKECLOCK_NOW=1.0 FAKECLOCK_LOG=$log LD_PRELOAD=$lib "$bin"; echo "status $?"; cat; } < "$tmp/in")"
+
+# Records that do not arrive whole in one read.
+split=$(printf 'varnel: fatal: data split across packets\nstatus 111')
+check "empty input" "$split" "$("$bin" < /dev/null 2>&1; echo "status $?")"
+check "15 bytes" "$split" "$(head -c 15 /dev/zero | "$bin" 2>&1; echo "status $?")"
+check "16 bytes in two writes" "$split" \
+    "$( { head -c 8 /dev/zero; sleep 0.3; head -c 8 /dev/zero; } | "$bin" 2>&1; echo "status $?")"
+check "standard input closed" "$split" "$("$bin" <&- 2>&1; echo "status $?")"
+check "standard error closed" "status 111" "$("$bin" < /dev/null 2>&-; echo "status $?")"
+
+# The real kernel and libc, with no fake: privilege dropped, nanoseconds
+# out of range.
+check "no privilege" "$(printf 'varnel: fatal: unable to settimeofday: permission denied\nstatus 111')" \
+    "$(rec 00000000 00000000 | "$bin" 2>&1; echo "status $?")"
+check "real libc refuses 10^6 us or more" \
+    "$(printf 'varnel: fatal: unable to settimeofday: invalid argument\nstatus 111')" \
+    "$(rec 00000000 ffffffff | "$bin" 2>&1; echo "status $?")"
+
+if [ "$sanitized" != 1 ]; then
+    check "only libc is needed" "NEEDED libc.so.6" \
+        "$(readelf -d "$bin" | awk '/NEEDED/ {gsub(/[][]/, "", $5); print "NEEDED", $5}')"
+
+    # What a run asks of the kernel after start-up (the first read of
+    # descriptor 0): the clock setting is injected, never performed.
+    # trace RECORD...: prints the calls with the timeout and the set time
+    # replaced by names; leaves the values in $tmp/values.
+    trace() {
+        rec "$@" | strace -o "$tmp/trace" -e inject=clock_settime:retval=0 \
+            -e inject=settimeofday:retval=0 "$bin" 2>/dev/null
+        sed -n '/^read(0,/,$p' "$tmp/trace" | sed -E \
+            -e 's/^(pselect6\(1, NULL, NULL, NULL, )\{tv_sec=([0-9]+), tv_nsec=([0-9]+)\}/\1WAIT/' \
+            -e 's/^(clock_settime\(CLOCK_REALTIME, )\{tv_sec=([0-9]+), tv_nsec=([0-9]+)\}/\1SET/' \
+            -e 's/ += /=/; s/  +/ /g'
+        sed -nE -e 's/^pselect6.*tv_sec=([0-9]+), tv_nsec=([0-9]+).*/\1 \2/p' \
+            -e 's/^clock_settime.*tv_sec=([0-9]+), tv_nsec=([0-9]+).*/\1 \2/p' "$tmp/trace" > "$tmp/values"
+    }
+    start=$(date +%s)
+    check "system calls of a run" "$(cat <<'CALLS'
+read(0, "\0\0\0\0\0\0\0\2\35\315e\0\0\0\0\0", 16)=16
+pselect6(1, NULL, NULL, NULL, WAIT, NULL)=0 (Timeout)
+clock_settime(CLOCK_REALTIME, SET)=0 (INJECTED)
+exit_group(0)=?
++++ exited with 0 +++
+CALLS
+)" "$(trace 00000002 1dcd6500)"
+    # The wait is at most a second; the clock handed over is now + 2.5 s,
+    # which lands just past a whole second.
+    { read -r wait_s wait_ns && read -r set_s set_ns; } < "$tmp/values"
+    wait_ns=$((wait_s * 1000000000 + wait_ns))
+    check "wait within (0, 1 s] in whole microseconds" "yes" \
+        "$( ((wait_ns > 0 && wait_ns <= 1000000000 && wait_ns % 1000 == 0)) && echo yes)"
+    check "set to now + 2.5 s" "yes" \
+        "$( ((set_s >= start + 2 && set_s <= start + 5)) && echo yes)"
+    check "set lands just past the whole second" "yes" "$( ((set_ns < 50000000)) && echo yes)"
+
+    check "a refused setting writes one line in one write" "$(cat <<'CALLS'
+clock_settime(CLOCK_REALTIME, SET)=-1 EPERM (Operation not permitted)
+write(2, "varnel: fatal: unable to settimeofday: permission denied\n", 57)=57
+exit_group(111)=?
++++ exited with 111 +++
+CALLS
+)" "$(rec 00000000 00000000 | strace -s 100 -o "$tmp/trace" "$bin" 2>/dev/null
+        sed -n '/^clock_settime/,$p' "$tmp/trace" | sed -E \
+            -e 's/\{tv_sec=[0-9]+, tv_nsec=[0-9]+\}/SET/; s/ += /=/; s/  +/ /g')"
+fi
+
+exit $failed

@@ -1,0 +1,65 @@
+/* An LD_PRELOAD stand-in for the clock calls of the program under test. It
+ * never reaches the real clock:
+ *   gettimeofday  answers the readings in FAKECLOCK_NOW ("sec.usec ..."), in
+ *                 turn, repeating the last;
+ *   select        returns at once;
+ *   settimeofday  refuses what the kernel refuses (EINVAL), else succeeds
+ *                 without doing anything.
+ * select and settimeofday append what they were handed to FAKECLOCK_LOG. */
+#define _GNU_SOURCE
+#include <errno.h>
+#include <fcntl.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <sys/select.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+static int nread;
+
+static void note(const char* what, long long sec, long usec)
+{
+    const char* path = getenv("FAKECLOCK_LOG");
+    int fd = path ? open(path, O_WRONLY | O_CREAT | O_APPEND, 0644) : -1;
+    if (fd < 0)
+        abort();
+    dprintf(fd, "%s %lld %ld\n", what, sec, usec);
+    close(fd);
+}
+
+int gettimeofday(struct timeval* restrict tv, void* restrict tz)
+{
+    (void)tz;
+    const char* p = getenv("FAKECLOCK_NOW");
+    long long sec = 0;
+    long usec = 0;
+    for (int i = 0; p && i <= nread; ++i) {
+        char* end;
+        sec = strtoll(p, &end, 10);
+        usec = *end == '.' ? strtol(end + 1, &end, 10) : 0;
+        if (*end != ' ')
+            break;
+        p = end + 1;
+    }
+    ++nread;
+    tv->tv_sec = (time_t)sec;
+    tv->tv_usec = (suseconds_t)usec;
+    return 0;
+}
+
+int select(int n, fd_set* r, fd_set* w, fd_set* e, struct timeval* t)
+{
+    note("select", n, r || w || e);
+    note("timeout", t ? (long long)t->tv_sec : -1, t ? (long)t->tv_usec : -1);
+    return 0;
+}
+
+int settimeofday(const struct timeval* tv, const struct timezone* tz)
+{
+    note("settimeofday", (long long)tv->tv_sec, (long)tv->tv_usec);
+    if (tz || tv->tv_sec < 0 || tv->tv_usec < 0 || tv->tv_usec > 999999) {
+        errno = EINVAL;
+        return -1;
+    }
+    return 0;
+}

@@ -1,0 +1,44 @@
+// varnel: steps the system clock by the offset in a 16-byte record read from
+// standard input, at the moment the shifted clock stands on a whole second.
+
+#include <sys/select.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+#include "offset.h"
+#include "strerr.h"
+
+namespace {
+
+constexpr char fatal[] = "varnel: fatal: ";
+
+unsigned char buf[record_size];
+timeval tv;
+
+}
+
+int main()
+{
+    // The record must arrive whole in one read: a producer writes it with
+    // one write, and anything less is refused rather than pieced together.
+    if (read(0, buf, sizeof buf) != static_cast<ssize_t>(sizeof buf))
+        strerr_die(111, fatal, "data split across packets", nullptr, nullptr, nullptr, nullptr,
+            nullptr);
+    const offset off = offset_decode(buf);
+
+    // The clock readings cannot fail with a valid address, and the wait only
+    // places the setting: an early or interrupted wake-up costs alignment,
+    // not correctness. Their results are therefore not examined.
+    (void)gettimeofday(&tv, nullptr);
+    timeval wait = {0, static_cast<suseconds_t>(offset_delay(tv, off))};
+    (void)select(1, nullptr, nullptr, nullptr, &wait);
+
+    // The offset goes onto a fresh reading so the time spent waiting is not
+    // lost; nothing but the sum stands between this reading and the setting.
+    (void)gettimeofday(&tv, nullptr);
+    offset_add(tv, off);
+    if (settimeofday(&tv, nullptr) == -1)
+        strerr_die(111, fatal, "unable to settimeofday: ", nullptr, nullptr, nullptr, nullptr,
+            &strerr_sys);
+    _exit(0);
+}
