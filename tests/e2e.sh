@@ -1,12 +1,12 @@
 #!/bin/bash
 # The real varnel binary, observed from outside: its diagnostics byte for
 # byte, its exit status, its system calls and the values it hands the kernel.
-# usage: e2e.sh VARNEL LIBFAKECLOCK SANITIZED(0|1)
+# usage: e2e.sh VARNEL LIBFAKECLOCK SANITIZED(0|1) VARNEL-RECORD
 #
 # This machine's clock must never change. The script re-runs itself without
 # CAP_SYS_TIME, so a clock setting that escapes every fake fails with EPERM.
 set -u
-bin=$1 lib=$2 sanitized=$3
+bin=$1 lib=$2 sanitized=$3 record=$4
 if (( 0x$(awk '/^CapEff/ {print $2}' /proc/self/status) >> 25 & 1 )); then
     [ -z "${E2E_DROPPED:-}" ] || { echo "FAIL: CAP_SYS_TIME is still held"; exit 1; }
     E2E_DROPPED=1 exec capsh --drop=cap_sys_time -- "$0" "$@"
@@ -89,7 +89,35 @@ check "real libc refuses 10^6 us or more" \
     "$(printf 'varnel: fatal: unable to settimeofday: invalid argument\nstatus 111')" \
     "$(rec 00000000 ffffffff | "$bin" 2>&1; echo "status $?")"
 
+# varnel-record: the record it writes, what varnel makes of it, and its
+# refusals, which write nothing at all to standard output.
+check "varnel-record -0.25" " 00 00 00 00 ff ff ff ff 2c b4 17 80 00 00 00 00" \
+    "$("$record" -0.25 | od -An -tx1)"
+check "the manual's printf record is varnel-record 2.5" "$("$record" 2.5 | od -An -tx1)" \
+    "$(printf '\0\0\0\0\0\0\0\2\35\315\145\0\0\0\0\0' | od -An -tx1)"
+rm -f "$log"
+check "varnel-record -0.25 | varnel" "$(printf 'select 1 0\ntimeout 0 50000\nsettimeofday 100 250000')" \
+    "$("$record" -0.25 | FAKECLOCK_NOW='100.200000 100.500000' FAKECLOCK_LOG=$log LD_PRELOAD=$lib "$bin"
+        cat "$log")"
+refusal() { # WANT-LINE ARGS...
+    local want=$1
+    shift
+    check "varnel-record refuses: $*" "$(printf 'out 0\n%s\nstatus 100' "$want")" \
+        "$("$record" "$@" > "$tmp/out" 2> "$tmp/err"; s=$?
+            echo "out $(wc -c < "$tmp/out")"; cat "$tmp/err"; echo "status $s")"
+}
+usage="varnel-record: usage: varnel-record [+|-]seconds[.fraction]"
+refusal "$usage"
+refusal "$usage" 1 2
+refusal "varnel-record: fatal: empty offset" ""
+refusal "varnel-record: fatal: not a decimal offset: 1.5s" 1.5s
+refusal "varnel-record: fatal: more than nine fractional digits: 0.1234567891" 0.1234567891
+refusal "varnel-record: fatal: seconds outside the signed 32-bit range: -2147483648.5" -2147483648.5
+
 if [ "$sanitized" != 1 ]; then
+    check "varnel-record writes once" "write(1, \"\\0\\0\\0\\0\\0\\0\\0\\2\\35\\315e\\0\\0\\0\\0\\0\", 16)=16" \
+        "$(strace -e trace=write -o "$tmp/trace" "$record" 2.5 > /dev/null; grep -v '^+++' "$tmp/trace" | sed -E 's/ += /=/')"
+
     check "only libc is needed" "NEEDED libc.so.6" \
         "$(readelf -d "$bin" | awk '/NEEDED/ {gsub(/[][]/, "", $5); print "NEEDED", $5}')"
 

@@ -1,0 +1,16 @@
+#!/bin/bash
+# cmake --install into a temporary prefix puts each file where it belongs,
+# and the installed manual pages render.
+set -eu
+prefix=$(mktemp -d) && trap 'rm -rf "$prefix"' EXIT
+cmake --install "$1" --prefix "$prefix" > /dev/null
+for f in sbin/varnel bin/varnel-record share/man/man8/varnel.8 share/man/man1/varnel-record.1; do
+    [ -s "$prefix/$f" ] || { echo "FAIL: $f not installed"; exit 1; }
+done
+test -x "$prefix/sbin/varnel"
+test -x "$prefix/bin/varnel-record"
+if command -v man > /dev/null; then
+    MANWIDTH=80 man -l "$prefix/share/man/man8/varnel.8" | grep -q 'data split across packets'
+    MANWIDTH=80 man -l "$prefix/share/man/man1/varnel-record.1" | grep -q 'single write'
+fi
+echo "ok   installed and rendered"

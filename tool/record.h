@@ -1,0 +1,17 @@
+#pragma once
+
+#include "offset.h"
+
+enum class record_error {
+    none,
+    empty,     // no text at all
+    syntax,    // not [+-]digits[.digits]
+    precision, // more than nine fractional digits
+    range,     // the seconds do not fit in a signed 32-bit value
+};
+
+// Turns a decimal offset such as "2.5", "+2.5", "-0.25" or "0" into the
+// 16-byte record varnel reads. A negative offset has its seconds rounded down
+// and its fraction added: "-0.25" gives seconds -1 and 750000000 ns. The
+// leading and trailing fields are zero. On an error `out` is left untouched.
+record_error record_encode(const char* text, unsigned char* out);
