@@ -1,0 +1,42 @@
+#!/bin/bash
+# Boots an emulated 32-bit little-endian MIPS machine (qemu's Malta board)
+# with Debian's kernel and a small initramfs: busybox, the given programs in
+# /bin and the given script as /init. The console goes to standard output.
+# Setting the clock in there is safe: it is the emulated machine's own.
+#
+# usage: target/boot.sh CACHE INIT PROGRAM...
+#   CACHE  a folder that keeps the kernel and busybox between runs; they are
+#          fetched with apt-get download (the mipsel architecture is added)
+#   INIT   the script run as /init; it ends with "poweroff -f"
+# The machine is stopped after BOOT_TIMEOUT seconds (default 120).
+set -euo pipefail
+cache=$1 init=$2
+shift 2
+mkdir -p "$cache"
+
+if [ ! -s "$cache/vmlinux" ] || [ ! -s "$cache/busybox" ]; then
+    if ! dpkg --print-foreign-architectures | grep -qx mipsel; then
+        dpkg --add-architecture mipsel
+        apt-get update -qq
+    fi
+    apt-cache show busybox-static:mipsel > /dev/null 2>&1 || apt-get update -qq
+    kernel=$(apt-cache depends linux-image-4kc-malta:mipsel |
+        awk '/Depends: linux-image-/ {print $2; exit}')
+    debs=$(mktemp -d)
+    (cd "$debs" && apt-get download -q "$kernel" busybox-static:mipsel 2> /dev/null)
+    dpkg-deb --fsys-tarfile "$debs"/linux-image-*.deb | tar -xO --wildcards './boot/vmlinuz-*' > "$cache/vmlinux"
+    dpkg-deb --fsys-tarfile "$debs"/busybox-static_*.deb | tar -xO ./bin/busybox > "$cache/busybox"
+    rm -rf "$debs"
+fi
+
+root=$(mktemp -d)
+trap 'rm -rf "$root"' EXIT
+chmod 755 "$root"
+mkdir -p "$root/bin" "$root/dev" "$root/proc" "$root/tmp"
+install -m 755 "$cache/busybox" "$@" "$root/bin/"
+install -m 755 "$init" "$root/init"
+(cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$root.cpio.gz"
+trap 'rm -rf "$root" "$root.cpio.gz"' EXIT
+
+timeout "${BOOT_TIMEOUT:-120}" qemu-system-mipsel -M malta -m 256 -nographic -no-reboot -nic none \
+    -kernel "$cache/vmlinux" -initrd "$root.cpio.gz" -append "console=ttyS0 rdinit=/init quiet"
