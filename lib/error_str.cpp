@@ -1,4 +1,6 @@
 #include <errno.h>
+#include <stddef.h>
+#include <stdint.h>
 
 #include "error.h"
 
@@ -9,8 +11,7 @@ struct row {
     const char* text;
 };
 
-// Searched in order and the first match wins: where two names share a value
-// (EAGAIN and EWOULDBLOCK on Linux) the earlier row answers.
+// The codes compared against constants, in the order they are searched.
 constexpr row rows[] = {
     {ESRCH, "no such process"},
     {ENXIO, "device not configured"},
@@ -87,6 +88,52 @@ constexpr row rows[] = {
     {EMULTIHOP, "multihop attempted"},
     {EREMCHG, "remote address changed"},
 };
+constexpr size_t nrows = sizeof rows / sizeof rows[0];
+
+constexpr size_t blob_size()
+{
+    size_t n = 0;
+    for (const row& r : rows) {
+        for (const char* p = r.text; *p; ++p)
+            ++n;
+        ++n;
+    }
+    return n;
+}
+
+// The rows above exist only while compiling. What the program carries is
+// this: the texts back to back and, per row, the code and where its text
+// starts. A table of pointers would cost a relocation per row at every
+// start of a position-independent binary, and more bytes than the texts.
+struct packed_table {
+    int16_t code[nrows];
+    uint16_t at[nrows];
+    char blob[blob_size()];
+};
+
+constexpr packed_table pack()
+{
+    packed_table t{};
+    size_t n = 0;
+    for (size_t i = 0; i < nrows; ++i) {
+        t.code[i] = static_cast<int16_t>(rows[i].code);
+        t.at[i] = static_cast<uint16_t>(n);
+        for (const char* p = rows[i].text; *p; ++p)
+            t.blob[n++] = *p;
+        t.blob[n++] = '\0';
+    }
+    return t;
+}
+
+constexpr packed_table table = pack();
+static_assert(sizeof table.blob < 65536, "offsets are 16 bits");
+static_assert([] {
+    for (const row& r : rows) {
+        if (r.code < INT16_MIN || r.code > INT16_MAX)
+            return false;
+    }
+    return true;
+}(), "codes are 16 bits");
 
 }
 
@@ -121,9 +168,11 @@ const char* error_str(int code)
         return "permission denied";
     if (code == error_acces)
         return "access denied";
-    for (const row& r : rows) {
-        if (r.code == code)
-            return r.text;
+    // The first match wins: where two names share a value (EAGAIN and
+    // EWOULDBLOCK on Linux) the earlier test answers.
+    for (size_t i = 0; i < nrows; ++i) {
+        if (table.code[i] == code)
+            return table.blob + table.at[i];
     }
     return "unknown error";
 }
