@@ -66,15 +66,6 @@ TEST_F(Diagnostics, WarnAssemblesOneLine)
     }
 }
 
-TEST(DiagnosticsDeath, DieWritesThenExitsWithStatus)
-{
-    EXPECT_EXIT(strerr_die(111, "varnel: fatal: ", "data split across packets", nullptr, nullptr,
-                    nullptr, nullptr, nullptr),
-        testing::ExitedWithCode(111), "^varnel: fatal: data split across packets\n$");
-    EXPECT_EXIT(strerr_die(0, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, nullptr),
-        testing::ExitedWithCode(0), "^\n$");
-}
-
 struct text_row {
     int code;
     const char* text;
