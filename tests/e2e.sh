@@ -69,8 +69,12 @@ check "more than 16 bytes: the rest stays unread" "$(printf 'status 0\nrest')" \
 split=$(printf 'varnel: fatal: data split across packets\nstatus 111')
 check "empty input" "$split" "$("$bin" < /dev/null 2>&1; echo "status $?")"
 check "15 bytes" "$split" "$(head -c 15 /dev/zero | "$bin" 2>&1; echo "status $?")"
+# The second half is written only once varnel has ended, so its one read
+# can only ever see the first.
+mkfifo "$tmp/ended"
 check "16 bytes in two writes" "$split" \
-    "$( { head -c 8 /dev/zero; sleep 0.3; head -c 8 /dev/zero; } | "$bin" 2>&1; echo "status $?")"
+    "$( { head -c 8 /dev/zero; read -r < "$tmp/ended"; head -c 8 /dev/zero 2> /dev/null; } |
+        { "$bin" 2>&1; echo "status $?"; echo > "$tmp/ended"; })"
 check "standard input closed" "$split" "$("$bin" <&- 2>&1; echo "status $?")"
 check "standard error closed" "status 111" "$("$bin" < /dev/null 2>&-; echo "status $?")"
 
