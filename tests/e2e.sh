@@ -25,9 +25,9 @@ check() { # NAME WANT GOT
     fi
 }
 
-# rec SECONDS NANOSECONDS [LEADING TRAILING]: a record from 8-digit hex fields.
+# rec SECONDS NANOSECONDS: a record from two 8-digit hex fields.
 rec() {
-    local h="${3:-00000000}$1$2${4:-00000000}" out="" i
+    local h="00000000$1${2}00000000" out="" i
     for ((i = 0; i < 32; i += 2)); do out+="\\x${h:i:2}"; done
     printf "$out"
 }
