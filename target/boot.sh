@@ -39,4 +39,4 @@ install -m 755 "$init" "$root/init"
 trap 'rm -rf "$root" "$root.cpio.gz"' EXIT
 
 timeout "${BOOT_TIMEOUT:-120}" qemu-system-mipsel -M malta -m 256 -nographic -no-reboot -nic none \
-    -kernel "$cache/vmlinux" -initrd "$root.cpio.gz" -append "console=ttyS0 rdinit=/init quiet"
+    ${BOOT_QEMU_ARGS:-} -kernel "$cache/vmlinux" -initrd "$root.cpio.gz" -append "console=ttyS0 rdinit=/init quiet"

@@ -1,7 +1,8 @@
 /* An LD_PRELOAD stand-in for the clock calls of the program under test. It
  * never reaches the real clock:
  *   gettimeofday  answers the readings in FAKECLOCK_NOW ("sec.usec ..."), in
- *                 turn, repeating the last;
+ *                 turn, repeating the last; a reading "x" fails with
+ *                 EOVERFLOW, as a 32-bit time_t does after 2038;
  *   select        returns at once;
  *   settimeofday  refuses what the kernel refuses (EINVAL), else succeeds
  *                 without doing anything.
@@ -33,8 +34,17 @@ int gettimeofday(struct timeval* restrict tv, void* restrict tz)
     const char* p = getenv("FAKECLOCK_NOW");
     long long sec = 0;
     long usec = 0;
+    int fail = 0;
     for (int i = 0; p && i <= nread; ++i) {
         char* end;
+        fail = *p == 'x';
+        if (fail) {
+            end = (char*)p + 1;
+            if (*end != ' ')
+                break;
+            p = end + 1;
+            continue;
+        }
         sec = strtoll(p, &end, 10);
         usec = *end == '.' ? strtol(end + 1, &end, 10) : 0;
         if (*end != ' ')
@@ -42,6 +52,10 @@ int gettimeofday(struct timeval* restrict tv, void* restrict tz)
         p = end + 1;
     }
     ++nread;
+    if (fail) {
+        errno = EOVERFLOW;
+        return -1;
+    }
     tv->tv_sec = (time_t)sec;
     tv->tv_usec = (suseconds_t)usec;
     return 0;

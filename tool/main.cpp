@@ -15,6 +15,12 @@ constexpr char fatal[] = "varnel: fatal: ";
 unsigned char buf[record_size];
 timeval tv;
 
+[[noreturn]] void die_clock()
+{
+    strerr_die(111, fatal, "unable to gettimeofday: ", nullptr, nullptr, nullptr, nullptr,
+        &strerr_sys);
+}
+
 }
 
 int main()
@@ -26,16 +32,20 @@ int main()
             nullptr);
     const offset off = offset_decode(buf);
 
-    // The clock readings cannot fail with a valid address, and the wait only
-    // places the setting: an early or interrupted wake-up costs alignment,
-    // not correctness. Their results are therefore not examined.
-    (void)gettimeofday(&tv, nullptr);
+    // A failed reading leaves tv as it was, and the sum would then set the
+    // clock to a time that never was (where time_t is 32 bits, every reading
+    // after January 2038 fails with EOVERFLOW), so each reading is checked.
+    // The wait only places the setting: an early or interrupted wake-up
+    // costs alignment, not correctness, so its result is not examined.
+    if (gettimeofday(&tv, nullptr) == -1)
+        die_clock();
     timeval wait = {0, static_cast<suseconds_t>(offset_delay(tv, off))};
     (void)select(1, nullptr, nullptr, nullptr, &wait);
 
     // The offset goes onto a fresh reading so the time spent waiting is not
     // lost; nothing but the sum stands between this reading and the setting.
-    (void)gettimeofday(&tv, nullptr);
+    if (gettimeofday(&tv, nullptr) == -1)
+        die_clock();
     offset_add(tv, off);
     if (settimeofday(&tv, nullptr) == -1)
         strerr_die(111, fatal, "unable to settimeofday: ", nullptr, nullptr, nullptr, nullptr,
