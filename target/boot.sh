@@ -38,5 +38,5 @@ install -m 755 "$init" "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$root.cpio.gz"
 trap 'rm -rf "$root" "$root.cpio.gz"' EXIT
 
-timeout "${BOOT_TIMEOUT:-120}" qemu-system-mipsel -M malta -m 256 -nographic -no-reboot -nic none \
+timeout "${BOOT_TIMEOUT:-120}" qemu-system-mipsel -M malta -m 256 -nographic -no-reboot -nic none -vga none \
     ${BOOT_QEMU_ARGS:-} -kernel "$cache/vmlinux" -initrd "$root.cpio.gz" -append "console=ttyS0 rdinit=/init quiet"
