@@ -1,16 +1,18 @@
 #!/bin/bash
 # Boots an emulated 32-bit little-endian MIPS machine (qemu's Malta board)
 # with Debian's kernel and a small initramfs: busybox, the given programs in
-# /bin and the given script as /init. The console goes to standard output.
-# Setting the clock in there is safe: it is the emulated machine's own.
+# /bin, and an /init that mounts /dev, /proc and /tmp, runs the given script
+# with busybox's sh on the console, and powers off. The console goes to
+# standard output. Setting the clock in there is safe: it is the emulated
+# machine's own.
 #
-# usage: target/boot.sh CACHE INIT PROGRAM...
-#   CACHE  a folder that keeps the kernel and busybox between runs; they are
-#          fetched with apt-get download (the mipsel architecture is added)
-#   INIT   the script run as /init; it ends with "poweroff -f"
+# usage: target/boot.sh CACHE SCRIPT PROGRAM...
+#   CACHE   a folder that keeps the kernel and busybox between runs; they are
+#           fetched with apt-get download (the mipsel architecture is added)
+#   SCRIPT  what the machine runs, with PATH=/bin holding busybox's commands
 # The machine is stopped after BOOT_TIMEOUT seconds (default 120).
 set -euo pipefail
-cache=$1 init=$2
+cache=$1 script=$2
 shift 2
 mkdir -p "$cache"
 
@@ -34,7 +36,19 @@ trap 'rm -rf "$root"' EXIT
 chmod 755 "$root"
 mkdir -p "$root/bin" "$root/dev" "$root/proc" "$root/tmp"
 install -m 755 "$cache/busybox" "$@" "$root/bin/"
-install -m 755 "$init" "$root/init"
+install -m 644 "$script" "$root/script"
+cat > "$root/init" << 'INIT'
+#!/bin/busybox sh
+/bin/busybox mount -t devtmpfs dev /dev
+exec < /dev/console > /dev/console 2>&1
+/bin/busybox --install -s /bin
+export PATH=/bin
+mount -t proc proc /proc
+mount -t tmpfs tmp /tmp
+sh /script
+poweroff -f
+INIT
+chmod 755 "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$root.cpio.gz"
 trap 'rm -rf "$root" "$root.cpio.gz"' EXIT
 

@@ -1,6 +1,6 @@
 #!/bin/bash
 # Boots the emulated mipsel target with the static varnel and checks what it
-# did to the target's real clock, case by case (see tests/boot/init).
+# did to the target's real clock, case by case (see tests/boot/cases.sh).
 # usage: boot_test.sh CACHE VARNEL VARNEL-RECORD STEPCHECK
 #
 # It boots twice: with the clock of today, and with the clock in 2040.
@@ -21,7 +21,7 @@ console=$(mktemp) && trap 'rm -f "$console"' EXIT
 # boot [QEMU-ARGS]: boots the target once and appends its console.
 boot() {
     local start=$SECONDS
-    BOOT_TIMEOUT=240 BOOT_QEMU_ARGS=${1:-} "$here/../target/boot.sh" "$cache" "$here/boot/init" \
+    BOOT_TIMEOUT=240 BOOT_QEMU_ARGS=${1:-} "$here/../target/boot.sh" "$cache" "$here/boot/cases.sh" \
         "${programs[@]}" > "$console.1" 2>&1
     echo "booted ${1:-} and powered off with status $? in $((SECONDS - start)) s"
     tr -d '\r' < "$console.1" | grep -E '^(TARGET|CASE)'

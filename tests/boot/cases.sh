@@ -1,13 +1,6 @@
-#!/bin/busybox sh
-# /init of the emulated target: runs varnel against the real kernel clock and
-# reports each case on the console as "CASE name status=.. moved=.. frac=..
-# err=..", for the host to judge; then powers off.
-/bin/busybox mount -t devtmpfs dev /dev
-exec < /dev/console > /dev/console 2>&1
-/bin/busybox --install -s /bin
-export PATH=/bin
-mount -t proc proc /proc
-mount -t tmpfs tmp /tmp
+# Run on the emulated target (target/boot.sh): runs varnel against the real
+# kernel clock and reports each case on the console as "CASE name status=..
+# moved=.. frac=.. err=..", for the host to judge.
 
 # case NAME [-u ID] PRODUCER...: pipes the producer's record into varnel,
 # run by stepcheck (as user ID, with -u).
@@ -28,7 +21,7 @@ if grep -q 'rtc_date.*: 20[4-9]' /proc/driver/rtc; then
     out=$(/bin/varnel-record 100 | /bin/stepcheck /bin/varnel 2> /tmp/err)
     echo "CASE y2038 $out err=$(cat /tmp/err)"
     echo "DONE"
-    poweroff -f
+    exit
 fi
 case_ zero varnel-record 0
 case_ forward varnel-record 2.5
@@ -41,4 +34,3 @@ case_ empty true
 case_ short printf '\0\0\0\0\0\0\0\0\0\0\0\0\0\0\0'
 case_ zero varnel-record 0
 echo "DONE"
-poweroff -f
