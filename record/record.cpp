@@ -73,9 +73,14 @@ record_error record_encode(const char* text, unsigned char* out)
     if (sec < INT32_MIN || sec > INT32_MAX)
         return record_error::range;
 
+    record_put(static_cast<int32_t>(sec), ns, out);
+    return record_error::none;
+}
+
+void record_put(int32_t sec, uint32_t ns, unsigned char* out)
+{
     for (int i = 0; i < record_size; ++i)
         out[i] = 0;
     put_be32(out + 4, static_cast<uint32_t>(sec));
     put_be32(out + 8, ns);
-    return record_error::none;
 }

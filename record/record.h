@@ -1,5 +1,7 @@
 #pragma once
 
+#include <stdint.h>
+
 #include "offset.h"
 
 enum class record_error {
@@ -15,3 +17,7 @@ enum class record_error {
 // and its fraction added: "-0.25" gives seconds -1 and 750000000 ns. The
 // leading and trailing fields are zero. On an error `out` is left untouched.
 record_error record_encode(const char* text, unsigned char* out);
+
+// Fills the 16-byte record for `sec` seconds plus `ns` nanoseconds (below
+// 10^9), the leading and trailing fields zero.
+void record_put(int32_t sec, uint32_t ns, unsigned char* out);
