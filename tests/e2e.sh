@@ -59,11 +59,17 @@ check "+2.5 s" "$(ok 100000 1700000003 3)" "$(fake '1700000000.400000 1700000000
 check "-0.5 s" "$(ok 300000 100 1)" "$(fake '100.200000 100.500001' ffffffff 1dcd6500)"
 check "one carry leaves 10^6 us or more: refused" "$(refused 205033 1001 3794967)" \
     "$(fake '1000.500000 1000.500000' 00000000 ffffffff)"
-# A failed reading stops the run before the clock is set.
-readfail=$(printf 'varnel: fatal: unable to gettimeofday: unknown error\nstatus 111')
-check "first reading fails" "$readfail" "$(fake 'x 1000.0' 00000002 00000000)"
-check "second reading fails" "$readfail"$'\nselect 1 0\ntimeout 0 1000000' \
-    "$(fake '1000.0 x' 00000002 00000000)"
+# A failed or wrapped reading stops the run before the clock is set: glibc's
+# 32-bit time_t fails with EOVERFLOW after 2038, and uClibc's wraps to a time
+# before 1970.
+beyond=$(printf 'varnel: fatal: clock reading beyond the range of time_t\nstatus 111')
+waited=$'\nselect 1 0\ntimeout 0 1000000'
+check "first reading overflows" "$beyond" "$(fake 'x 1000.0' 00000002 00000000)"
+check "second reading overflows" "$beyond$waited" "$(fake '1000.0 x' 00000002 00000000)"
+check "first reading wrapped" "$beyond" "$(fake '-2085978496.0 1000.0' 7fffffff 00000000)"
+check "second reading wrapped" "$beyond$waited" "$(fake '1000.0 -2085978496.0' 7fffffff 00000000)"
+check "reading fails otherwise" "$(printf 'varnel: fatal: unable to gettimeofday: bad address\nstatus 111')" \
+    "$(fake 'f' 00000000 00000000)"
 
 rec 00000000 00000000 > "$tmp/in"
 printf 'rest' >> "$tmp/in"

@@ -2,7 +2,8 @@
  * never reaches the real clock:
  *   gettimeofday  answers the readings in FAKECLOCK_NOW ("sec.usec ..."), in
  *                 turn, repeating the last; a reading "x" fails with
- *                 EOVERFLOW, as a 32-bit time_t does after 2038;
+ *                 EOVERFLOW, as glibc's 32-bit time_t does after 2038, and
+ *                 "f" with EFAULT;
  *   select        returns at once;
  *   settimeofday  refuses what the kernel refuses (EINVAL), else succeeds
  *                 without doing anything.
@@ -37,7 +38,7 @@ int gettimeofday(struct timeval* restrict tv, void* restrict tz)
     int fail = 0;
     for (int i = 0; p && i <= nread; ++i) {
         char* end;
-        fail = *p == 'x';
+        fail = *p == 'x' ? EOVERFLOW : *p == 'f' ? EFAULT : 0;
         if (fail) {
             end = (char*)p + 1;
             if (*end != ' ')
@@ -53,7 +54,7 @@ int gettimeofday(struct timeval* restrict tv, void* restrict tz)
     }
     ++nread;
     if (fail) {
-        errno = EOVERFLOW;
+        errno = fail;
         return -1;
     }
     tv->tv_sec = (time_t)sec;

@@ -1,6 +1,7 @@
 // varnel: steps the system clock by the offset in a 16-byte record read from
 // standard input, at the moment the shifted clock stands on a whole second.
 
+#include <errno.h>
 #include <sys/select.h>
 #include <sys/time.h>
 #include <unistd.h>
@@ -15,10 +16,23 @@ constexpr char fatal[] = "varnel: fatal: ";
 unsigned char buf[record_size];
 timeval tv;
 
-[[noreturn]] void die_clock()
+// Reads the clock into tv, or dies. Where time_t is 32 bits, a reading after
+// January 2038 cannot be had: glibc refuses it with EOVERFLOW, while uClibc
+// passes on the kernel's seconds cut to 32 bits, which read as a time before
+// 1970. The kernel never holds such a time, so a negative reading is one that
+// wrapped, and the sum would set the clock to a time that never was.
+void read_clock()
 {
-    strerr_die(111, fatal, "unable to gettimeofday: ", nullptr, nullptr, nullptr, nullptr,
-        &strerr_sys);
+    bool wrapped = false;
+    if (gettimeofday(&tv, nullptr) == -1) {
+        if (errno != EOVERFLOW)
+            strerr_die(111, fatal, "unable to gettimeofday: ", nullptr, nullptr, nullptr,
+                nullptr, &strerr_sys);
+        wrapped = true;
+    }
+    if (wrapped || tv.tv_sec < 0)
+        strerr_die(111, fatal, "clock reading beyond the range of time_t", nullptr, nullptr,
+            nullptr, nullptr, nullptr);
 }
 
 }
@@ -32,20 +46,16 @@ int main()
             nullptr);
     const offset off = offset_decode(buf);
 
-    // A failed reading leaves tv as it was, and the sum would then set the
-    // clock to a time that never was (where time_t is 32 bits, every reading
-    // after January 2038 fails with EOVERFLOW), so each reading is checked.
+    // A failed reading would leave tv as it was, so each one is checked.
     // The wait only places the setting: an early or interrupted wake-up
     // costs alignment, not correctness, so its result is not examined.
-    if (gettimeofday(&tv, nullptr) == -1)
-        die_clock();
+    read_clock();
     timeval wait = {0, static_cast<suseconds_t>(offset_delay(tv, off))};
     (void)select(1, nullptr, nullptr, nullptr, &wait);
 
     // The offset goes onto a fresh reading so the time spent waiting is not
     // lost; nothing but the sum stands between this reading and the setting.
-    if (gettimeofday(&tv, nullptr) == -1)
-        die_clock();
+    read_clock();
     offset_add(tv, off);
     if (settimeofday(&tv, nullptr) == -1)
         strerr_die(111, fatal, "unable to settimeofday: ", nullptr, nullptr, nullptr, nullptr,

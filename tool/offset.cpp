@@ -1,7 +1,5 @@
 #include "offset.h"
 
-#include <type_traits>
-
 namespace {
 
 constexpr uint32_t usec_per_sec = 1000000;
@@ -29,11 +27,11 @@ uint32_t offset_delay(const timeval& now, const offset& off)
 
 void offset_add(timeval& t, const offset& off)
 {
-    // Seconds are added in unsigned arithmetic: with a 32-bit time_t the
-    // sum may cross the signed range, and signed overflow is undefined. The
-    // offset is sign-extended first where time_t is wider.
-    using utime = std::make_unsigned_t<time_t>;
-    utime sec = static_cast<utime>(t.tv_sec) + static_cast<utime>(time_t{off.sec});
+    // Seconds are added in unsigned 64-bit arithmetic, where nothing is
+    // undefined: both sides are sign-extended first, and the conversion back
+    // keeps the low bits, so with a 32-bit time_t the sum wraps modulo 2^32
+    // and with a 64-bit one it is exact.
+    uint64_t sec = static_cast<uint64_t>(int64_t{t.tv_sec}) + static_cast<uint64_t>(int64_t{off.sec});
 
     uint32_t usec = static_cast<uint32_t>(t.tv_usec) + off.usec;
     if (usec > usec_per_sec - 1) {

@@ -8,11 +8,37 @@
 #include <grp.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
 #include <time.h>
 #include <unistd.h>
 
-static long long ns(const struct timespec* t)
+/* The clock as the kernel has it, in 64-bit seconds on a 32-bit machine
+ * too, whatever the width of the C library's time_t: it measures past 2038
+ * against every build. */
+struct reading {
+    long long tv_sec;
+    long long tv_nsec;
+};
+
+static void read_clock(clockid_t clock, struct reading* r)
+{
+#ifdef SYS_clock_gettime64
+    if (syscall(SYS_clock_gettime64, clock, r) == 0)
+        return;
+#else
+    struct timespec t;
+    if (clock_gettime(clock, &t) == 0) {
+        r->tv_sec = t.tv_sec;
+        r->tv_nsec = t.tv_nsec;
+        return;
+    }
+#endif
+    perror("stepcheck: clock_gettime");
+    exit(2);
+}
+
+static long long ns(const struct reading* t)
 {
     return t->tv_sec * 1000000000LL + t->tv_nsec;
 }
@@ -20,14 +46,14 @@ static long long ns(const struct timespec* t)
 /* The real clock less the monotonic clock. An emulated machine can stall
  * between two readings, so the real one is taken between two monotonic ones
  * and the tightest of a few tries is kept. */
-static long long gap_ns(struct timespec* real)
+static long long gap_ns(struct reading* real)
 {
     long long best = -1, gap = 0;
     for (int i = 0; i < 5; ++i) {
-        struct timespec m1, r, m2;
-        clock_gettime(CLOCK_MONOTONIC, &m1);
-        clock_gettime(CLOCK_REALTIME, &r);
-        clock_gettime(CLOCK_MONOTONIC, &m2);
+        struct reading m1, r, m2;
+        read_clock(CLOCK_MONOTONIC, &m1);
+        read_clock(CLOCK_REALTIME, &r);
+        read_clock(CLOCK_MONOTONIC, &m2);
         if (best < 0 || ns(&m2) - ns(&m1) < best) {
             best = ns(&m2) - ns(&m1);
             gap = ns(&r) - (ns(&m1) + ns(&m2)) / 2;
@@ -39,7 +65,7 @@ static long long gap_ns(struct timespec* real)
 
 int main(int argc, char** argv)
 {
-    struct timespec real;
+    struct reading real;
     int status;
     int id = -1;
     if (argc > 2 && argv[1][0] == '-' && argv[1][1] == 'u') {
@@ -62,7 +88,7 @@ int main(int argc, char** argv)
     if (waitpid(pid, &status, 0) != pid)
         return 2;
     long long after = gap_ns(&real);
-    printf("status=%d moved=%lld frac=%ld\n", WIFEXITED(status) ? WEXITSTATUS(status) : 128,
+    printf("status=%d moved=%lld frac=%lld\n", WIFEXITED(status) ? WEXITSTATUS(status) : 128,
         (after - before) / 1000, real.tv_nsec / 1000);
     return 0;
 }
