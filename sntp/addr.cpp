@@ -110,6 +110,10 @@ server_arg server_parse(const char* text)
         r.kind = arg_kind::literal;
         return r;
     }
+    // A name never starts with '-' or '.': such an argument is a mistyped
+    // option or nothing at all.
+    if (h[0] == '-' || h[0] == '.')
+        return r;
     for (int i = 0; i < hlen; ++i) {
         if (!is_name_char(h[i]))
             return r;

@@ -77,9 +77,11 @@ verdict reply_check(const ntp_packet& p, uint64_t nonce, uint64_t t1, uint64_t t
 
     // Each difference lies within +-2^31 s, so the sums below cannot
     // overflow 64 bits.
-    int64_t server = ntp_diff_ns(p.xmt, p.rec); // T3 - T2
-    if (server < 0)
+    // T3 < T2 is judged on the raw timestamps: in nanoseconds a fraction
+    // of one would vanish.
+    if (static_cast<int64_t>(p.xmt - p.rec) < 0)
         return verdict::xmt_before_rec;
+    int64_t server = ntp_diff_ns(p.xmt, p.rec); // T3 - T2
     int64_t delay = ntp_diff_ns(t4, t1) - server;
     if (delay < 0)
         return verdict::negative_delay;
