@@ -3,6 +3,7 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <unistd.h>
 
 #include "ntptime.h"
@@ -46,6 +47,10 @@ void descriptors()
 int main(int argc, char** argv)
 {
     descriptors();
+    // A reader that went away is a failed write to report, with status 111,
+    // not a death by signal.
+    if (signal(SIGPIPE, SIG_IGN) == SIG_ERR)
+        die(111, "unable to signal: ", nullptr, &strerr_sys);
     options o;
     const char* bad = nullptr;
     switch (options_parse(argc, argv, &o, &bad)) {
