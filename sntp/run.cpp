@@ -48,6 +48,7 @@ struct server {
     int open;       // of those, still waiting for their answer
     request req[count_max];
     int64_t last_send, next_send, spacing; // monotonic nanoseconds
+    bool replied;   // something came back from its address and port
     bool have;      // best holds a good sample
     sample best;    // the lowest-delay good sample so far
 };
@@ -225,6 +226,7 @@ void handle(int i, size_t len, const sockaddr_storage& from, socklen_t fromlen, 
         say_refused(s.a, reason_text(verdict::wrong_source, 0, text));
         return;
     }
+    s.replied = true;
     ntp_packet p;
     if (!ntp_parse(pkt, len, &p)) {
         refuse(i, verdict::short_packet, 0);
@@ -355,6 +357,8 @@ choice conclude()
     int owner[max_servers];
     int n = 0;
     for (int i = 0; i < nservers; ++i) {
+        if (servers[i].sent > 0 && !servers[i].replied)
+            say_silent(servers[i].a);
         if (servers[i].have && servers[i].state != srv_state::dropped) {
             cand[n] = servers[i].best;
             owner[n++] = i;

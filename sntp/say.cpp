@@ -103,6 +103,15 @@ void say_unresolved(const char* name, int name_len, const char* why)
     end();
 }
 
+void say_silent(const addr& a)
+{
+    if (!out)
+        return;
+    put_addr(a);
+    puts(": no reply");
+    end();
+}
+
 void say_falseticker(const addr& a)
 {
     if (!out)

@@ -13,6 +13,7 @@
 //   127.0.0.1:123: refused: bad origin
 //   [::1]:123: unable to connect: network unreachable
 //   [::1]:123: ignored: more than 16 server addresses
+//   192.0.2.9:123: no reply
 //   example.org: unable to resolve: Name or service not known
 //   192.0.2.7:123: falseticker
 //   chosen 127.0.0.1:123 offset +3.250001234
@@ -27,6 +28,7 @@ void say_refused(const addr& a, const char* reason);
 void say_error(const addr& a, const char* call, int err);
 void say_ignored(const addr& a);
 void say_unresolved(const char* name, int name_len, const char* text);
+void say_silent(const addr& a);
 void say_falseticker(const addr& a);
 void say_chosen(const addr& a, int64_t offset);
 
