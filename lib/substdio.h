@@ -44,3 +44,8 @@ int substdio_putsflush(substdio* s, const char* text);
 // descriptor 2.
 extern char subfd_errbuf[256];
 extern substdio* subfderr;
+
+// The standard-output stream: a 512-byte static buffer over write(2) on
+// descriptor 1.
+extern char subfd_outbuf[512];
+extern substdio* subfdout;

@@ -4,13 +4,16 @@
 set -eu
 prefix=$(mktemp -d) && trap 'rm -rf "$prefix"' EXIT
 cmake --install "$1" --prefix "$prefix" > /dev/null
-for f in sbin/varnel bin/varnel-record share/man/man8/varnel.8 share/man/man1/varnel-record.1; do
+for f in sbin/varnel bin/varnel-record bin/varnel-sntp share/man/man8/varnel.8 \
+    share/man/man1/varnel-record.1 share/man/man8/varnel-sntp.8; do
     [ -s "$prefix/$f" ] || { echo "FAIL: $f not installed"; exit 1; }
 done
 test -x "$prefix/sbin/varnel"
 test -x "$prefix/bin/varnel-record"
+test -x "$prefix/bin/varnel-sntp"
 if command -v man > /dev/null; then
     MANWIDTH=80 man -l "$prefix/share/man/man8/varnel.8" | grep -q 'data split across packets'
     MANWIDTH=80 man -l "$prefix/share/man/man1/varnel-record.1" | grep -q 'single write'
+    MANWIDTH=80 man -l "$prefix/share/man/man8/varnel-sntp.8" | grep -q 'kiss-o.-death RATE'
 fi
 echo "ok   installed and rendered"

@@ -12,7 +12,7 @@ for p in "$@"; do
     name=$(basename "$p")
     readelf -l "$p" | grep -q INTERP && fail "$name asks for a dynamic loader"
     readelf -d "$p" | grep -q NEEDED && fail "$name needs shared libraries"
-    hits=$(strings -a "$p" | grep -i -E 'glibc|gnu c library|ld-linux|GLIBC_' | head -3)
+    hits=$(strings -a "$p" | grep -E 'GNU C Library|GLIBC_[0-9]|ld-linux|libc\.so\.6' | head -3)
     [ -z "$hits" ] || fail "$name carries glibc: $hits"
 done
 stripped=$(mktemp) && trap 'rm -f "$stripped"' EXIT

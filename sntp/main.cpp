@@ -1,0 +1,97 @@
+// varnel-sntp: measures the local clock's offset from NTP servers and writes
+// it as the 16-byte record varnel reads, in a single write.
+
+#include <errno.h>
+#include <fcntl.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include "ntptime.h"
+#include "options.h"
+#include "record.h"
+#include "run.h"
+#include "say.h"
+#include "strerr.h"
+#include "substdio.h"
+
+namespace {
+
+constexpr char fatal[] = "varnel-sntp: fatal: ";
+
+unsigned char buf[record_size];
+
+[[noreturn]] void die(int status, const char* t1, const char* t2, const strerr* chain)
+{
+    strerr_die(status, fatal, t1, t2, nullptr, nullptr, nullptr, chain);
+}
+
+// Descriptors 0 and 2 are made to exist, on /dev/null, so that no socket
+// takes their numbers: a diagnostic must never go out as a datagram. A
+// closed standard output is a failure to write the result.
+void descriptors()
+{
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fcntl(fd, F_GETFD) != -1 || errno != EBADF)
+            continue;
+        if (open("/dev/null", O_RDWR) != fd)
+            _exit(111);
+        if (fd == 1) {
+            errno = EBADF;
+            die(111, "unable to write: ", nullptr, &strerr_sys);
+        }
+    }
+}
+
+}
+
+int main(int argc, char** argv)
+{
+    descriptors();
+    // A reader that went away is a failed write to report, with status 111,
+    // not a death by signal.
+    if (signal(SIGPIPE, SIG_IGN) == SIG_ERR)
+        die(111, "unable to signal: ", nullptr, &strerr_sys);
+    options o;
+    const char* bad = nullptr;
+    switch (options_parse(argc, argv, &o, &bad)) {
+    case opt_error::none:
+        break;
+    case opt_error::usage:
+        strerr_die(100,
+            "varnel-sntp: usage: varnel-sntp [-nv] [-t seconds] [-c count] [-m seconds] server...",
+            nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
+    case opt_error::deadline:
+        die(100, "bad deadline, not 0.1 to 60 seconds: ", bad, nullptr);
+    case opt_error::count:
+        die(100, "bad count, not 1 to 8: ", bad, nullptr);
+    case opt_error::cap:
+        die(100, "bad cap, not a decimal number of seconds: ", bad, nullptr);
+    }
+    // The record is binary: it goes into varnel, never onto a screen.
+    if (!o.human && isatty(1))
+        die(100, "standard output is a terminal: pipe it into varnel, or use -n", nullptr,
+            nullptr);
+    say_to(o.human ? subfdout : o.verbose ? subfderr : nullptr);
+
+    choice c = run(o, argc, argv);
+    if (o.human) {
+        if (int e = say_failed()) {
+            errno = e;
+            die(111, "unable to write: ", nullptr, &strerr_sys);
+        }
+        _exit(0);
+    }
+
+    int64_t sec;
+    uint32_t ns;
+    ns_split(c.s.offset, &sec, &ns);
+    // The checks left the seconds within the signed 32-bit range.
+    record_put(static_cast<int32_t>(sec), ns, buf);
+    // One write: varnel takes the record only if it arrives whole.
+    ssize_t w = write(1, buf, sizeof buf);
+    if (w == -1)
+        die(111, "unable to write: ", nullptr, &strerr_sys);
+    if (w != static_cast<ssize_t>(sizeof buf))
+        die(111, "record written only in part", nullptr, nullptr);
+    _exit(0);
+}

@@ -1,0 +1,99 @@
+#include "options.h"
+
+namespace {
+
+constexpr uint64_t ns_per_sec = 1000000000;
+constexpr uint64_t whole_max = uint64_t{1} << 32;
+
+bool is_digit(char c)
+{
+    return c >= '0' && c <= '9';
+}
+
+}
+
+bool scan_seconds(const char* s, uint64_t* ns)
+{
+    if (!is_digit(*s))
+        return false;
+    uint64_t whole = 0;
+    for (; is_digit(*s); ++s) {
+        whole = whole * 10 + static_cast<uint64_t>(*s - '0');
+        if (whole >= whole_max)
+            return false;
+    }
+    uint64_t frac = 0;
+    if (*s == '.') {
+        ++s;
+        if (!is_digit(*s))
+            return false;
+        uint64_t scale = ns_per_sec;
+        for (; is_digit(*s); ++s) {
+            if (scale == 1)
+                return false;
+            scale /= 10;
+            frac += static_cast<uint64_t>(*s - '0') * scale;
+        }
+    }
+    if (*s)
+        return false;
+    *ns = whole * ns_per_sec + frac;
+    return true;
+}
+
+opt_error options_parse(int argc, char** argv, options* o, const char** bad)
+{
+    int i = 1;
+    for (; i < argc; ++i) {
+        const char* a = argv[i];
+        if (a[0] != '-' || a[1] == '\0')
+            break;
+        if (a[1] == '-' && a[2] == '\0') {
+            ++i;
+            break;
+        }
+        for (const char* p = a + 1; *p; ++p) {
+            char opt = *p;
+            if (opt == 'n') {
+                o->human = true;
+                continue;
+            }
+            if (opt == 'v') {
+                o->verbose = true;
+                continue;
+            }
+            if (opt != 't' && opt != 'c' && opt != 'm')
+                return opt_error::usage;
+            // The value is the rest of this argument, or the next one.
+            const char* v = p[1] ? p + 1 : (i + 1 < argc ? argv[++i] : nullptr);
+            if (!v)
+                return opt_error::usage;
+            *bad = v;
+            uint64_t ns;
+            if (opt == 't') {
+                if (!scan_seconds(v, &ns) || ns < deadline_min_ns || ns > deadline_max_ns)
+                    return opt_error::deadline;
+                o->deadline_ns = ns;
+            } else if (opt == 'c') {
+                for (const char* d = v; *d; ++d) {
+                    if (!is_digit(*d))
+                        return opt_error::count;
+                }
+                if (!scan_seconds(v, &ns) || ns < ns_per_sec
+                    || ns > count_max * ns_per_sec)
+                    return opt_error::count;
+                o->count = static_cast<int>(ns / ns_per_sec);
+            } else {
+                if (!scan_seconds(v, &ns))
+                    return opt_error::cap;
+                o->capped = true;
+                o->cap_ns = ns;
+            }
+            break;
+        }
+    }
+    if (i >= argc)
+        return opt_error::usage;
+    o->first = i;
+    return opt_error::none;
+}

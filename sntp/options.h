@@ -1,0 +1,38 @@
+#pragma once
+
+#include <stdint.h>
+
+// The command line: varnel-sntp [-nv] [-t seconds] [-c count] [-m seconds]
+// server...
+
+constexpr uint64_t deadline_default_ns = 5000000000;
+constexpr uint64_t deadline_min_ns = 100000000;
+constexpr uint64_t deadline_max_ns = 60000000000;
+constexpr int count_default = 4;
+constexpr int count_max = 8;
+
+struct options {
+    bool human = false;   // -n: lines on standard output, no record
+    bool verbose = false; // -v: the same lines on standard error
+    uint64_t deadline_ns = deadline_default_ns;
+    int count = count_default;
+    bool capped = false;
+    uint64_t cap_ns = 0;  // -m: the largest offset magnitude accepted
+    int first = 0;        // argv index of the first server
+};
+
+enum class opt_error {
+    none,
+    usage,    // unknown option, missing value, or no server
+    deadline, // -t not a decimal from 0.1 to 60
+    count,    // -c not 1 to 8
+    cap,      // -m not a decimal number of seconds
+};
+
+// Reads the options up to the first argument that is not one, or "--".
+// On an error about a value, *bad is that value.
+opt_error options_parse(int argc, char** argv, options* o, const char** bad);
+
+// Reads a decimal number of seconds, "3", "0.5" or "2.000000001", at most
+// nine fractional digits and below 2^32 seconds, into nanoseconds.
+bool scan_seconds(const char* s, uint64_t* ns);

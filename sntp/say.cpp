@@ -1,0 +1,138 @@
+#include "say.h"
+
+#include <errno.h>
+
+#include "error.h"
+#include "fmt.h"
+#include "str.h"
+
+namespace {
+
+substdio* out = nullptr;
+int failure = 0;
+char num[fmt_max];
+char text[addr_text_max];
+
+void put(const char* p, int len)
+{
+    if (substdio_put(out, p, len) == -1 && !failure)
+        failure = errno ? errno : error_io;
+}
+
+void puts(const char* s)
+{
+    put(s, str_len(s));
+}
+
+void put_addr(const addr& a)
+{
+    puts(addr_text(a, text));
+}
+
+void end()
+{
+    put("\n", 1);
+    if (substdio_flush(out) == -1 && !failure)
+        failure = errno ? errno : error_io;
+}
+
+}
+
+void say_to(substdio* s)
+{
+    out = s;
+}
+
+bool say_on()
+{
+    return out != nullptr;
+}
+
+void say_sample(const addr& a, const sample& s)
+{
+    if (!out)
+        return;
+    put_addr(a);
+    puts(": stratum ");
+    put(num, fmt_ulong(num, s.stratum));
+    puts(" offset ");
+    put(num, fmt_snsec(num, s.offset));
+    puts(" delay ");
+    put(num, fmt_nsec(num, static_cast<uint64_t>(s.delay)));
+    end();
+}
+
+void say_refused(const addr& a, const char* reason)
+{
+    if (!out)
+        return;
+    put_addr(a);
+    puts(": refused: ");
+    puts(reason);
+    end();
+}
+
+void say_error(const addr& a, const char* call, int err)
+{
+    if (!out)
+        return;
+    put_addr(a);
+    puts(": unable to ");
+    puts(call);
+    puts(": ");
+    puts(error_str(err));
+    end();
+}
+
+void say_ignored(const addr& a)
+{
+    if (!out)
+        return;
+    put_addr(a);
+    puts(": ignored: more than 16 server addresses");
+    end();
+}
+
+void say_unresolved(const char* name, int name_len, const char* why)
+{
+    if (!out)
+        return;
+    put(name, name_len);
+    puts(": unable to resolve: ");
+    puts(why);
+    end();
+}
+
+void say_silent(const addr& a)
+{
+    if (!out)
+        return;
+    put_addr(a);
+    puts(": no reply");
+    end();
+}
+
+void say_falseticker(const addr& a)
+{
+    if (!out)
+        return;
+    put_addr(a);
+    puts(": falseticker");
+    end();
+}
+
+void say_chosen(const addr& a, int64_t offset)
+{
+    if (!out)
+        return;
+    puts("chosen ");
+    put_addr(a);
+    puts(" offset ");
+    put(num, fmt_snsec(num, offset));
+    end();
+}
+
+int say_failed()
+{
+    return failure;
+}
