@@ -267,6 +267,10 @@ void handle(int i, size_t len, const sockaddr_storage& from, socklen_t fromlen, 
 }
 
 // T4: the kernel's stamp of the arrival if there is one, else now.
+// musl's CMSG_NXTHDR masks a length with ~(long)(sizeof(long) - 1), a
+// negative constant made unsigned: harmless, but a warning here.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wsign-conversion"
 uint64_t arrival(msghdr& m)
 {
     if (!(m.msg_flags & MSG_CTRUNC)) {
@@ -282,6 +286,7 @@ uint64_t arrival(msghdr& m)
     }
     return realtime();
 }
+#pragma GCC diagnostic pop
 
 void receive(int i)
 {

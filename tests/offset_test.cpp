@@ -94,7 +94,7 @@ TEST(Offset, AddWrapsLikeTheSeconds)
         offset_add(t, c.off);
         EXPECT_EQ(int64_t{t.tv_sec}, sizeof(time_t) == 4 ? c.want32 : c.want64)
             << c.sec << " + " << c.off.sec;
-        EXPECT_EQ(long{t.tv_usec}, c.want_usec);
+        EXPECT_EQ(int64_t{t.tv_usec}, int64_t{c.want_usec});
     }
 }
 
