@@ -297,19 +297,27 @@ int main(int argc, char** argv)
         put_time(r + 16, t2 - 16 * NS);
         memcpy(r + 24, q + 40, 8);
         put_time(r + 32, t2);
-        int64_t t3 = st->b == SLOW ? t2 : now_ns(CLOCK_REALTIME) + shift;
-        put_time(r + 40, t3);
 
         /* Forged replies ahead of the good one. A flood is paced so that
          * the client's receive buffer never overflows and drops the good
          * one: what is tested is that the client keeps listening. */
+        const struct sockaddr* to = (const struct sockaddr*)&from;
         unsigned char forged[48];
         int nforged = st->b == FLOOD ? 1000 : st->b == KOD_BADORIGIN ? 1 : 0;
         memcpy(forged, r, 48);
+        put_time(forged + 40, t2);
         if (st->b == KOD_BADORIGIN)
             kod(forged, st->code);
         forged[31] ^= 1;
+        for (int i = 0; i < nforged; i++) {
+            send_to(fd, forged, 48, to, fromlen);
+            if (i % 50 == 49)
+                sleep_ns(NS / 1000);
+        }
 
+        /* T3 as late as can be, so that the offset served is exact. */
+        int64_t t3 = st->b == SLOW ? t2 : now_ns(CLOCK_REALTIME) + shift;
+        put_time(r + 40, t3);
         switch (st->b) {
         case MODE3: r[0] = (unsigned char)((r[0] & 0xf8) | 3); break;
         case VERSION0: r[0] = (unsigned char)(r[0] & 0xc7); break;
@@ -326,13 +334,6 @@ int main(int argc, char** argv)
         case KOD: kod(r, st->code); break;
         case KOD_BINARY: kod(r, "\x01\x7f\x80\xff"); break;
         default: break;
-        }
-
-        const struct sockaddr* to = (const struct sockaddr*)&from;
-        for (int i = 0; i < nforged; i++) {
-            send_to(fd, forged, 48, to, fromlen);
-            if (i % 50 == 49)
-                sleep_ns(NS / 1000);
         }
         if (st->b == SLOW)
             sleep_ns(35 * NS / 10);
