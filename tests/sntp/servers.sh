@@ -47,6 +47,8 @@ srv_init() { # DIR SHIFTRECV
 srv_guard() {
     local pid caps
     for pid in $(pgrep -x chronyd; pgrep -x ntpd); do
+        # A zombie runs nothing.
+        ! grep -q '^State:.*zombie' "/proc/$pid/status" 2> /dev/null || continue
         caps=$(awk '/^Cap(Prm|Eff|Bnd)/ {print $2}' "/proc/$pid/status" 2> /dev/null) || continue
         for c in $caps; do
             if (( 0x$c >> 25 & 1 )); then
@@ -59,7 +61,7 @@ srv_guard() {
 
 # srv_probe HOST PORT: prints "LI STRATUM" of the server's reply, if any.
 srv_probe() {
-    python3 - "$1" "$2" <<'PY' 2> /dev/null
+    /usr/bin/python3 - "$1" "$2" <<'PY' 2> /dev/null
 import os, socket, sys
 host, port = sys.argv[1], int(sys.argv[2])
 s = socket.socket(socket.AF_INET6 if ":" in host else socket.AF_INET, socket.SOCK_DGRAM)
@@ -166,8 +168,8 @@ EOF
 srv_stop() {
     local pid
     for pid in "${srv_pids[@]}"; do
-        kill "$pid" 2> /dev/null
-        wait "$pid" 2> /dev/null
+        kill "$pid" 2> /dev/null || true
+        wait "$pid" 2> /dev/null || true
     done
     srv_pids=()
 }
