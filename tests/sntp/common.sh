@@ -1,0 +1,46 @@
+# What the varnel-sntp test scripts and bench/sntp share. Sourced.
+
+# drop_time_cap "$0" "$@": re-runs the calling script without CAP_SYS_TIME,
+# so nothing it starts can set this machine's clock; fails if the drop did
+# not take.
+drop_time_cap() {
+    if (( 0x$(awk '/^CapEff/ {print $2}' /proc/self/status) >> 25 & 1 )); then
+        [ -z "${SNTP_DROPPED:-}" ] || { echo "FAIL: CAP_SYS_TIME is still held"; exit 1; }
+        SNTP_DROPPED=1 exec capsh --drop=cap_sys_time -- "$@"
+    fi
+}
+
+failed=0
+check() { # NAME WANT GOT
+    if [ "$2" == "$3" ]; then
+        echo "ok   $1"
+    else
+        printf 'FAIL %s\n  want: %q\n  got:  %q\n' "$1" "$2" "$3"
+        failed=1
+    fi
+}
+
+ns_of() { # DECIMAL-SECONDS: as integer nanoseconds
+    local v=${1#+} sign=1 int frac=000000000
+    [ "${v:0:1}" != - ] || { sign=-1; v=${v#-}; }
+    int=${v%%.*}
+    [ "$v" == "$int" ] || frac=${v#*.}000000000
+    echo $((sign * (10#$int * 1000000000 + 10#${frac:0:9})))
+}
+
+# record_ns FILE: the offset in nanoseconds of the one record FILE holds,
+# or "not a record: ..." with what it holds instead.
+record_ns() {
+    local size b sec ns
+    size=$(wc -c < "$1")
+    read -r -a b <<< "$(od -An -tu1 -v "$1" | tr '\n' ' ')"
+    if [ "$size" != 16 ] || [ "${b[*]:0:4} ${b[*]:12:4}" != "0 0 0 0 0 0 0 0" ]; then
+        echo "not a record: $size bytes: ${b[*]}"
+        return
+    fi
+    sec=$((b[4] << 24 | b[5] << 16 | b[6] << 8 | b[7]))
+    ns=$((b[8] << 24 | b[9] << 16 | b[10] << 8 | b[11]))
+    (( sec < 2147483648 )) || sec=$((sec - 4294967296))
+    (( ns < 1000000000 )) || { echo "not a record: $ns ns"; return; }
+    echo $((sec * 1000000000 + ns))
+}

@@ -1,0 +1,350 @@
+/* fakentp: the tests' own NTP server, which answers each request as a
+ * script says, so that the client's every refusal can be provoked.
+ *
+ * usage: fakentp [-4|-6] -p PORT [-s SHIFT] [-l LOGFILE] SCRIPT
+ *
+ * It listens on the loopback address only (127.0.0.1, or ::1 with -6); port
+ * 0 picks a free one. Once it listens it prints the port on standard output
+ * and closes it, so a test can wait for that line. SCRIPT is a
+ * comma-separated list of behaviours, one per request in turn, the last
+ * repeating. It serves its own CLOCK_REALTIME plus SHIFT seconds (decimal,
+ * signed, up to nine fractional digits). Each request is logged as one line
+ * "MONOTONIC-NS LENGTH LI-VN-MODE TRANSMIT-HEX SOURCE-PORT BEHAVIOUR", so a
+ * test can count queries, measure their spacing and check their form.
+ * SIGTERM ends it with status 0; a failure of its own is status 111. */
+#define _POSIX_C_SOURCE 200809L
+#include <arpa/inet.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <netinet/in.h>
+#include <signal.h>
+#include <stdint.h>
+#include <stdio.h>
+#include <stdlib.h>
+#include <string.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+enum behaviour {
+    GOOD, SILENT, SHORT, MODE3, VERSION0, VERSION5, BADORIGIN, ZEROORIGIN,
+    ZERORECV, ZEROXMT, LI3, STRATUM16, ROOTDIST, REVERSED, NEGDELAY, SLOW,
+    KOD, KOD_BADORIGIN, KOD_BINARY, FLOOD, WRONGPORT, DUP,
+};
+
+static const char* const names[] = {
+    "good", "silent", "short", "mode3", "version0", "version5", "badorigin", "zeroorigin",
+    "zerorecv", "zeroxmt", "li3", "stratum16", "rootdist", "reversed", "negdelay", "slow",
+    NULL, NULL, "kod-binary", "flood", "wrongport", "dup",
+};
+
+/* One step of the script: a behaviour and, for a kiss-o'-death, its code. */
+struct step {
+    enum behaviour b;
+    char code[4];
+    const char* name;
+};
+
+#define MAXSTEPS 64
+static struct step script[MAXSTEPS];
+static int nsteps;
+static volatile sig_atomic_t stop;
+
+static const int64_t NS = 1000000000;
+
+static void die(const char* what)
+{
+    fprintf(stderr, "fakentp: fatal: %s: %s\n", what, strerror(errno));
+    exit(111);
+}
+
+static void usage(const char* why)
+{
+    fprintf(stderr, "fakentp: %s\nusage: fakentp [-4|-6] -p PORT [-s SHIFT] [-l LOGFILE] SCRIPT\n", why);
+    exit(100);
+}
+
+static void on_term(int sig)
+{
+    (void)sig;
+    stop = 1;
+}
+
+/* A signed decimal number of seconds, to nanoseconds; 0 if it is not one. */
+static int parse_shift(const char* s, int64_t* out)
+{
+    int neg = *s == '-';
+    int64_t sec = 0, frac = 0, scale = NS;
+    if (*s == '-' || *s == '+')
+        s++;
+    if (*s < '0' || *s > '9')
+        return 0;
+    for (; *s >= '0' && *s <= '9'; s++) {
+        if (sec > 9000000000)
+            return 0;
+        sec = sec * 10 + (*s - '0');
+    }
+    if (*s == '.')
+        for (s++; *s >= '0' && *s <= '9'; s++) {
+            if (scale == 1)
+                return 0;
+            scale /= 10;
+            frac += (*s - '0') * scale;
+        }
+    if (*s)
+        return 0;
+    *out = neg ? -(sec * NS + frac) : sec * NS + frac;
+    return 1;
+}
+
+static void parse_script(char* s)
+{
+    for (char* tok = strtok(s, ","); tok; tok = strtok(NULL, ",")) {
+        struct step st = {GOOD, {0}, tok};
+        size_t n = strlen(tok);
+        unsigned i;
+        if (nsteps == MAXSTEPS)
+            usage("script too long");
+        for (i = 0; i < sizeof names / sizeof names[0]; i++)
+            if (names[i] && !strcmp(tok, names[i]))
+                break;
+        st.b = (enum behaviour)i;
+        if (i == sizeof names / sizeof names[0]) {
+            /* kod-CODE, or kod-CODE-badorigin: a kiss-o'-death with a
+             * four-character code. */
+            if (strncmp(tok, "kod-", 4) || (n != 8 && (n != 18 || strcmp(tok + 8, "-badorigin"))))
+                usage("unknown behaviour in the script");
+            st.b = n == 8 ? KOD : KOD_BADORIGIN;
+            memcpy(st.code, tok + 4, 4);
+        }
+        script[nsteps++] = st;
+    }
+    if (nsteps == 0)
+        usage("empty script");
+}
+
+static int64_t now_ns(clockid_t clock)
+{
+    struct timespec ts;
+    if (clock_gettime(clock, &ts) != 0)
+        die("unable to read the clock");
+    return (int64_t)ts.tv_sec * NS + ts.tv_nsec;
+}
+
+static void put32(unsigned char* p, uint32_t v)
+{
+    p[0] = (unsigned char)(v >> 24);
+    p[1] = (unsigned char)(v >> 16);
+    p[2] = (unsigned char)(v >> 8);
+    p[3] = (unsigned char)v;
+}
+
+/* Unix nanoseconds to an NTP timestamp; the era wraps as it does on the
+ * wire, so a shifted clock past 2036 is served as a real one would be. */
+static void put_time(unsigned char* p, int64_t ns)
+{
+    int64_t sec = ns / NS, rem = ns % NS;
+    if (rem < 0) {
+        rem += NS;
+        sec--;
+    }
+    put32(p, (uint32_t)((uint64_t)sec + 2208988800u));
+    put32(p + 4, (uint32_t)(((uint64_t)rem << 32) / (uint64_t)NS));
+}
+
+/* A kiss-o'-death as real servers send it: LI 3, stratum 0, the code as
+ * reference identifier, the timestamps as in any reply. */
+static void kod(unsigned char* r, const char* code)
+{
+    r[0] |= 0xc0;
+    r[1] = 0;
+    memcpy(r + 12, code, 4);
+}
+
+static void sleep_ns(int64_t ns)
+{
+    struct timespec ts = {(time_t)(ns / NS), (long)(ns % NS)};
+    while (!stop && nanosleep(&ts, &ts) != 0)
+        if (errno != EINTR)
+            die("unable to sleep");
+}
+
+static void send_to(int fd, const unsigned char* p, size_t len, const struct sockaddr* to, socklen_t tolen)
+{
+    /* A client that has gone (a flood or a late duplicate can outlive it)
+     * is no failure of the server. */
+    if (sendto(fd, p, len, 0, to, tolen) < 0 && errno != ECONNREFUSED)
+        fprintf(stderr, "fakentp: warning: unable to sendto: %s\n", strerror(errno));
+}
+
+static int open_socket(int family, int port, int* bound_port)
+{
+    struct sockaddr_storage ss;
+    socklen_t len;
+    int one = 1;
+    int fd = socket(family, SOCK_DGRAM, 0);
+    if (fd < 0)
+        die("unable to socket");
+    memset(&ss, 0, sizeof ss);
+    if (family == AF_INET6) {
+        struct sockaddr_in6* a = (struct sockaddr_in6*)&ss;
+        a->sin6_family = AF_INET6;
+        a->sin6_port = htons((uint16_t)port);
+        a->sin6_addr = in6addr_loopback;
+        len = sizeof *a;
+        if (setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0)
+            die("unable to setsockopt IPV6_V6ONLY");
+    } else {
+        struct sockaddr_in* a = (struct sockaddr_in*)&ss;
+        a->sin_family = AF_INET;
+        a->sin_port = htons((uint16_t)port);
+        a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        len = sizeof *a;
+    }
+    if (bind(fd, (struct sockaddr*)&ss, len) != 0)
+        die("unable to bind");
+    if (getsockname(fd, (struct sockaddr*)&ss, &len) != 0)
+        die("unable to getsockname");
+    *bound_port = ntohs(family == AF_INET6 ? ((struct sockaddr_in6*)&ss)->sin6_port
+                                           : ((struct sockaddr_in*)&ss)->sin_port);
+    return fd;
+}
+
+static void log_request(int fd, int64_t mono, const unsigned char* q, ssize_t n,
+    const struct sockaddr_storage* from, const struct step* st)
+{
+    char line[160];
+    unsigned port = ntohs(from->ss_family == AF_INET6 ? ((const struct sockaddr_in6*)from)->sin6_port
+                                                      : ((const struct sockaddr_in*)from)->sin_port);
+    int len = snprintf(line, sizeof line, "%lld %ld %02x ", (long long)mono, (long)n, n > 0 ? q[0] : 0);
+    for (int i = 40; i < 48; i++)
+        len += snprintf(line + len, sizeof line - (size_t)len, "%02x", n >= 48 ? q[i] : 0);
+    len += snprintf(line + len, sizeof line - (size_t)len, " %u %s\n", port, st->name);
+    if (fd >= 0 && write(fd, line, (size_t)len) != len)
+        die("unable to write the log");
+}
+
+int main(int argc, char** argv)
+{
+    int family = AF_INET, port = -1, logfd = -1, opt;
+    int64_t shift = 0;
+    while ((opt = getopt(argc, argv, "46p:s:l:")) != -1) {
+        switch (opt) {
+        case '4': family = AF_INET; break;
+        case '6': family = AF_INET6; break;
+        case 'p': {
+            char* end;
+            long p = strtol(optarg, &end, 10);
+            if (*end || end == optarg || p < 0 || p > 65535)
+                usage("bad port");
+            port = (int)p;
+            break;
+        }
+        case 's':
+            if (!parse_shift(optarg, &shift))
+                usage("bad shift");
+            break;
+        case 'l':
+            logfd = open(optarg, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
+            if (logfd < 0)
+                die("unable to open the log");
+            break;
+        default: usage("unknown option");
+        }
+    }
+    if (port < 0 || optind != argc - 1)
+        usage("missing port or script");
+    parse_script(argv[optind]);
+
+    struct sigaction sa;
+    memset(&sa, 0, sizeof sa);
+    sa.sa_handler = on_term;
+    if (sigaction(SIGTERM, &sa, NULL) != 0 || sigaction(SIGINT, &sa, NULL) != 0)
+        die("unable to sigaction");
+
+    int bound, other_port;
+    int fd = open_socket(family, port, &bound);
+    int other = open_socket(family, 0, &other_port); /* for wrongport */
+    char line[8];
+    int len = snprintf(line, sizeof line, "%d\n", bound);
+    if (write(1, line, (size_t)len) != len)
+        die("unable to write the port");
+    close(1);
+
+    for (long count = 0; !stop; count++) {
+        unsigned char q[512], r[48];
+        struct sockaddr_storage from;
+        socklen_t fromlen = sizeof from;
+        ssize_t n = recvfrom(fd, q, sizeof q, 0, (struct sockaddr*)&from, &fromlen);
+        if (n < 0) {
+            if (errno == EINTR)
+                break;
+            die("unable to recvfrom");
+        }
+        int64_t t2 = now_ns(CLOCK_REALTIME) + shift;
+        const struct step* st = &script[count < nsteps ? count : nsteps - 1];
+        log_request(logfd, now_ns(CLOCK_MONOTONIC), q, n, &from, st);
+        if (n < 48 || st->b == SILENT)
+            continue;
+
+        /* A good reply; each behaviour then spoils one thing. */
+        memset(r, 0, sizeof r);
+        r[0] = (unsigned char)((q[0] & 0x38) | 4); /* LI 0, VN copied, mode 4 */
+        r[1] = 1;
+        r[2] = q[2];
+        r[3] = (unsigned char)-20;
+        put32(r + 8, 0x00000010);
+        memcpy(r + 12, "LOCL", 4);
+        put_time(r + 16, t2 - 16 * NS);
+        memcpy(r + 24, q + 40, 8);
+        put_time(r + 32, t2);
+
+        /* Forged replies ahead of the good one. A flood is paced so that
+         * the client's receive buffer never overflows and drops the good
+         * one: what is tested is that the client keeps listening. */
+        const struct sockaddr* to = (const struct sockaddr*)&from;
+        unsigned char forged[48];
+        int nforged = st->b == FLOOD ? 1000 : st->b == KOD_BADORIGIN ? 1 : 0;
+        memcpy(forged, r, 48);
+        put_time(forged + 40, t2);
+        if (st->b == KOD_BADORIGIN)
+            kod(forged, st->code);
+        forged[31] ^= 1;
+        for (int i = 0; i < nforged; i++) {
+            send_to(fd, forged, 48, to, fromlen);
+            if (i % 50 == 49)
+                sleep_ns(NS / 1000);
+        }
+
+        /* T3 as late as can be, so that the offset served is exact. */
+        int64_t t3 = st->b == SLOW ? t2 : now_ns(CLOCK_REALTIME) + shift;
+        put_time(r + 40, t3);
+        switch (st->b) {
+        case MODE3: r[0] = (unsigned char)((r[0] & 0xf8) | 3); break;
+        case VERSION0: r[0] = (unsigned char)(r[0] & 0xc7); break;
+        case VERSION5: r[0] = (unsigned char)((r[0] & 0xc7) | 5 << 3); break;
+        case BADORIGIN: r[31] ^= 1; break;
+        case ZEROORIGIN: memset(r + 24, 0, 8); break;
+        case ZERORECV: memset(r + 32, 0, 8); break;
+        case ZEROXMT: memset(r + 40, 0, 8); break;
+        case LI3: r[0] |= 0xc0; break;
+        case STRATUM16: r[1] = 16; break;
+        case ROOTDIST: put32(r + 8, 0x00020000); break;
+        case REVERSED: put_time(r + 40, t2 - NS); break;
+        case NEGDELAY: put_time(r + 40, t2 + NS); break;
+        case KOD: kod(r, st->code); break;
+        case KOD_BINARY: kod(r, "\x01\x7f\x80\xff"); break;
+        default: break;
+        }
+        if (st->b == SLOW)
+            sleep_ns(35 * NS / 10);
+        send_to(st->b == WRONGPORT ? other : fd, r, st->b == SHORT ? 47 : 48, to, fromlen);
+        if (st->b == DUP) {
+            /* A second answer to the same request, 100 s off the first. */
+            put_time(r + 32, t2 + 100 * NS);
+            put_time(r + 40, t3 + 100 * NS);
+            send_to(fd, r, 48, to, fromlen);
+        }
+    }
+    return 0;
+}

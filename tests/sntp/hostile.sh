@@ -1,0 +1,281 @@
+#!/bin/bash
+# varnel-sntp against the tests' own server (fakentp), which answers as a
+# script says: every reply the client must refuse, forged and flooded
+# replies, kisses of death, silence, and several servers that disagree.
+# Each case checks the exit status, the one line on standard error, and
+# standard output: empty, or exactly one record with bytes 0..3 and 12..15
+# zero and the served shift as its offset, within 5 ms: measured on
+# loopback, the error was -2..+90 us (host and qemu-user builds; fakentp
+# stamps T2 after its read, not in the kernel), and a lost fraction, a wrong
+# sign or a believed duplicate is off by far more.
+# usage: hostile.sh VARNEL-SNTP FAKENTP [EMULATOR]
+# (EMULATOR, such as qemu-mipsel-static, runs a cross-built VARNEL-SNTP
+# and FAKENTP.)
+#
+# The script re-runs itself without CAP_SYS_TIME, so nothing it starts can
+# set this machine's clock. All traffic stays on 127.0.0.1 and ::1.
+set -u
+here=$(dirname "$0")
+. "$here/common.sh"
+drop_time_cap "$0" "$@"
+sntp=("$1") fake=("$2")
+[ -z "${3:-}" ] || sntp=("$3" "$1") fake=("$3" "$2")
+tmp=$(mktemp -d)
+pids=()
+stop_servers() {
+    local p
+    for p in "${pids[@]}"; do kill "$p" 2> /dev/null; wait "$p" 2> /dev/null; done
+    pids=()
+}
+trap 'stop_servers; rm -rf "$tmp"' EXIT
+export ASAN_OPTIONS=verify_asan_link_order=0
+tolerance_ns=5000000
+
+# start SPEC...: one fakentp per "FAMILY SHIFT SCRIPT"; fills addrs and
+# logs, in order.
+start() {
+    local spec fam shift_ script i port
+    addrs=() logs=()
+    for spec in "$@"; do
+        read -r fam shift_ script <<< "$spec"
+        i=${#logs[@]}
+        : > "$tmp/port$i"
+        "${fake[@]}" "-$fam" -p 0 -s "$shift_" -l "$tmp/log$i" "$script" > "$tmp/port$i" &
+        pids+=($!)
+        for ((port = 0; port < 200; port++)); do
+            [ -s "$tmp/port$i" ] && break
+            sleep 0.01
+        done
+        port=$(cat "$tmp/port$i")
+        [ -n "$port" ] || { echo "FAIL: fakentp did not start: $spec"; exit 1; }
+        if [ "$fam" == 6 ]; then addrs+=("[::1]:$port"); else addrs+=("127.0.0.1:$port"); fi
+        logs+=("$tmp/log$i")
+    done
+}
+
+# run ARGS...: the client, timed; leaves status, out, err and elapsed_ms.
+run() {
+    local t0=$EPOCHREALTIME t1
+    "${sntp[@]}" "$@" > "$tmp/out" 2> "$tmp/err"
+    status=$?
+    t1=$EPOCHREALTIME
+    elapsed_ms=$(( (${t1/./} - ${t0/./}) / 1000 ))
+    err=$(cat "$tmp/err")
+}
+
+# stdout_is OFFSET: "empty", "record ok" when standard output is one record
+# of that offset, or what it is instead.
+stdout_is() {
+    local got want
+    [ -s "$tmp/out" ] || { echo empty; return; }
+    got=$(record_ns "$tmp/out")
+    [[ $got == -* || $got == [0-9]* ]] || { echo "$got"; return; }
+    want=$(ns_of "$1")
+    if (( got - want <= tolerance_ns && want - got <= tolerance_ns )); then
+        echo "record ok"
+    else
+        echo "a record of $got ns"
+    fi
+}
+
+# The case table. Columns, split at " | ":
+#   name | servers (";"-separated "FAMILY SHIFT SCRIPT") | options |
+#   status | standard error (@1, @2: the servers' addresses; a leading ~
+#   makes it a regular expression) | offset ("-": no record) | more checks
+# Refused replies are dropped and the client waits for a good one until its
+# deadline; so cases that end in a refusal run with -t 1. A run that goes
+# to its deadline may end at most 0.1 s past it plus an allowance measured
+# below (about 30 ms on the host).
+usage="varnel-sntp: usage: varnel-sntp [-nv] [-t seconds] [-c count] [-m seconds] server..."
+nogood="varnel-sntp: fatal: no good reply: @1:"
+cases=$(cat <<'CASES'
+good, IPv4 | 4 +2.5 good | -c 3 | 0 | | +2.5 | queries 3; requests
+good, IPv6 | 6 -0.25 good | -c 1 | 0 | | -0.25 | queries 1
+sub-microsecond fraction | 4 +0.0000007 good | -c 2 | 0 | | +0.0000007 |
+near the top of the record's range | 4 +2147483647.5 good | -c 1 | 0 | | +2147483647.5 |
+near the bottom of the record's range | 4 -2147483647.5 good | -c 1 | 0 | | -2147483647.5 |
+short packet | 4 +2.5 short | -c 2 -t 1 | 111 | NOGOOD short packet | - |
+mode 3 | 4 +2.5 mode3 | -c 2 -t 1 | 111 | NOGOOD not a server reply | - |
+version 0 | 4 +2.5 version0 | -c 2 -t 1 | 111 | NOGOOD bad version | - |
+version 5 | 4 +2.5 version5 | -c 2 -t 1 | 111 | NOGOOD bad version | - |
+version 5 over IPv6 | 6 +2.5 version5 | -c 2 -t 1 | 111 | NOGOOD bad version | - |
+bad origin | 4 +2.5 badorigin | -c 2 -t 1 | 111 | NOGOOD bad origin | - |
+zero origin | 4 +2.5 zeroorigin | -c 2 -t 1 | 111 | NOGOOD bad origin | - |
+zero receive timestamp | 4 +2.5 zerorecv | -c 2 -t 1 | 111 | NOGOOD zero timestamp | - |
+zero transmit timestamp | 4 +2.5 zeroxmt | -c 2 -t 1 | 111 | NOGOOD zero timestamp | - |
+leap indicator 3 | 4 +2.5 li3 | -c 2 -t 1 | 111 | NOGOOD unsynchronised | - |
+stratum 16 | 4 +2.5 stratum16 | -c 2 -t 1 | 111 | NOGOOD bad stratum | - |
+root dispersion 2 s | 4 +2.5 rootdist | -c 2 -t 1 | 111 | NOGOOD root distance too large | - |
+transmit 1 s before receive | 4 +2.5 reversed | -c 2 -t 1 | 111 | NOGOOD transmit before receive | - |
+server held it 1 s longer than the trip | 4 +2.5 negdelay | -c 2 -t 1 | 111 | NOGOOD negative delay | - |
+reply 3.5 s late | 4 +2.5 slow | -c 1 -t 4.5 | 111 | NOGOOD delay too large | - |
+kiss-o'-death RATE, always | 4 +2.5 kod-RATE | -c 2 -t 1 | 111 | NOGOOD kiss-o'-death RATE | - |
+kiss-o'-death of another code | 4 +2.5 kod-INIT | -c 2 -t 1 | 111 | NOGOOD kiss-o'-death INIT | - |
+kiss-o'-death, code not printable | 4 +2.5 kod-binary | -c 2 -t 1 | 111 | NOGOOD kiss-o'-death | - |
+DENY ends the run early | 4 +2.5 kod-DENY | -c 4 -t 5 | 111 | NOGOOD kiss-o'-death DENY | - | queries 1; within 1000
+RSTR ends the run early | 4 +2.5 kod-RSTR | -c 4 -t 5 | 111 | NOGOOD kiss-o'-death RSTR | - | queries 1; within 1000
+DENY ends the use of that server only | 4 +9 kod-DENY; 6 +2.5 good | -c 2 | 0 | | +2.5 | queries 1 2
+forged DENY ahead of the good reply | 4 +2.5 kod-DENY-badorigin | -c 1 | 0 | | +2.5 | queries 1
+1000 forged replies ahead of the good one | 4 +2.5 flood | -c 1 | 0 | | +2.5 | queries 1
+replies from another port, never accepted | 4 +2.5 wrongport | -c 2 -t 1 | 111 | varnel-sntp: fatal: no reply before the deadline | - |
+a second reply, 100 s off, ignored | 4 +2.5 dup | -c 1 | 0 | | +2.5 |
+refused, then good | 4 +2.5 li3,good | -c 2 | 0 | | +2.5 | queries 2
+RATE backs off and still succeeds | 4 +2.5 good,kod-RATE,good | -c 4 -t 5 | 0 | | +2.5 | queries 4; backoff
+silence until the deadline | 4 +2.5 silent | -c 2 -t 1.5 | 111 | varnel-sntp: fatal: no reply before the deadline | - | deadline 1500
+silence on IPv6 | 6 +2.5 silent | -t 0.5 | 111 | varnel-sntp: fatal: no reply before the deadline | - | deadline 500
+the last refusal is named | 4 +2.5 silent; 6 +2.5 badorigin | -c 2 -t 1 | 111 | varnel-sntp: fatal: no good reply: @2: bad origin | - |
+a falseticker is outvoted | 4 +40 good; 4 +2.5 good; 6 +2.5003 good | -c 2 | 0 | | +2.5 |
+two servers that disagree | 4 +2.5 good; 4 +40 good | -c 2 | 111 | varnel-sntp: fatal: servers disagree: no majority | - |
+three servers that disagree | 4 +2.5 good; 4 +40 good; 4 -30 good | -c 2 | 111 | varnel-sntp: fatal: servers disagree: no majority | - |
+within the cap | 4 +2.5 good | -c 1 -m 3 | 0 | | +2.5 |
+beyond the cap | 4 +2.5 good | -c 1 -m 2 | 111 | ~^varnel-sntp: fatal: offset beyond the cap: @1: \+2\.[45][09][0-9]{7}$ | - |
+beyond the cap, negative | 4 -2.5 good | -c 1 -m 0.5 | 111 | ~^varnel-sntp: fatal: offset beyond the cap: @1: -2\.[45][09][0-9]{7}$ | - |
+-n: no record, the reply lines | 4 +2.5 good | -n -c 1 | 0 | | text | says @1
+-n: the refusal named | 6 +2.5 li3 | -n -c 1 -t 0.5 | 111 | NOGOOD unsynchronised | text | says @1: refused: unsynchronised
+-v: the refusal on standard error | 4 +2.5 badorigin,good | -v -c 2 | 0 | ~@1: refused: bad origin | +2.5 |
+CASES
+)
+
+# More checks, named in the table's last column.
+queries() { # COUNT...: requests each server got
+    local i got="" want=""
+    for ((i = 1; i <= $#; i++)); do
+        want+="${!i} "
+        got+="$(wc -l < "${logs[i - 1]}") "
+    done
+    check "$name: requests per server" "$want" "$got"
+}
+within() { # MS: ended this soon
+    check "$name: ended within $1 ms" yes "$( ((elapsed_ms <= $1)) && echo yes || echo "no, $elapsed_ms ms")"
+}
+deadline() { # MS: ran to the deadline, and at most 0.1 s and the allowance past it
+    local max=$(($1 + 100 + allowance_ms))
+    check "$name: ran $1 to $max ms" yes \
+        "$( ((elapsed_ms >= $1 && elapsed_ms <= max)) && echo yes || echo "no, $elapsed_ms ms")"
+}
+backoff() { # the gap after RATE at least 1.8 times the one before
+    local t
+    mapfile -t t < <(awk '{print $1}' "${logs[0]}")
+    local before=$(( t[1] - t[0] )) after=$(( t[2] - t[1] ))
+    check "$name: the spacing grew" yes \
+        "$( ((after * 10 >= before * 18)) && echo yes || echo "no: $((before / 1000000)) ms, then $((after / 1000000)) ms")"
+}
+requests() { # 48 bytes, version 4, mode 3, one source port, fresh nonzero nonces
+    local now t len mode nonce port bad="" n=0 near=0
+    local -A seen=() ports=()
+    now=$(( $(date +%s) + 2208988800 & 0xffffffff ))
+    while read -r t len mode nonce port _; do
+        n=$((n + 1))
+        (( len == 48 && (0x$mode & 63) == 0x23 )) || bad+=" length $len, first byte $mode;"
+        [[ -z ${seen[$nonce]:-} && $nonce != 0000000000000000 ]] || bad+=" nonce $nonce again;"
+        seen[$nonce]=1 ports[$port]=1
+        (( 0x${nonce:0:8} < now - 86400 || 0x${nonce:0:8} > now + 86400 )) || near=$((near + 1))
+    done < "${logs[0]}"
+    (( ${#ports[@]} == 1 )) || bad+=" ${#ports[@]} source ports;"
+    (( near < n )) || bad+=" every transmit timestamp reads the clock;"
+    check "$name: requests well formed" "" "$bad"
+    first_port=$port
+}
+says() { # TEXT: standard output has a line with it
+    local text=$*
+    text=${text//@1/${addrs[0]}}
+    check "$name: standard output says '$text'" yes "$(grep -qF -- "$text" "$tmp/out" && echo yes || cat "$tmp/out")"
+}
+
+# The time from start to exit of a run that does nothing (a usage error),
+# the slowest of five: it stands for what the deadline cannot cover, the
+# program's start and exit and this script's measuring, and with 20 ms
+# for the scheduling of a loaded 2-core machine it is the allowance past
+# the deadline.
+slowest=0
+for i in 1 2 3 4 5; do
+    run
+    ((elapsed_ms <= slowest)) || slowest=$elapsed_ms
+done
+allowance_ms=$((slowest + 20))
+echo "allowance past the deadline: $allowance_ms ms"
+
+while IFS='|' read -r name servers options want_status want_err offset more; do
+    name=$(echo $name) want_status=$(echo $want_status)
+    IFS=';' read -r -a specs <<< "$servers"
+    start "${specs[@]}"
+    # shellcheck disable=SC2086
+    run $options "${addrs[@]}"
+    stop_servers
+    want_err=$(echo $want_err)
+    want_err=${want_err/NOGOOD/$nogood}
+    want_err=${want_err//@1/${addrs[0]}}
+    want_err=${want_err//@2/${addrs[1]:-}}
+    if [ "${want_err:0:1}" == "~" ]; then
+        [[ $err =~ ${want_err:1} ]] && err=$want_err
+    fi
+    offset=$(echo $offset)
+    case $offset in
+    -) want_out=empty got_out=$(stdout_is 0) ;;
+    text) # -n: lines of text, no record
+        want_out=text got_out="not text: $(od -An -c "$tmp/out" | head -3)"
+        [ -s "$tmp/out" ] && [ -z "$(tr -d '[:print:]\n' < "$tmp/out")" ] && got_out=text ;;
+    *) want_out="record ok" got_out=$(stdout_is "$offset") ;;
+    esac
+    check "$name" "$(printf 'status %s\n%s\n%s' "$want_status" "$want_err" "$want_out")" \
+        "$(printf 'status %s\n%s\n%s' "$status" "$err" "$got_out")"
+    IFS=';' read -r -a more <<< "$more"
+    for m in "${more[@]}"; do
+        # shellcheck disable=SC2086
+        [ -z "${m// /}" ] || eval $m
+    done
+done <<< "$cases"
+
+# A fresh source port per run.
+start "4 +2.5 good"
+run -c 1 "${addrs[0]}"
+stop_servers
+check "a fresh source port per run" yes \
+    "$([ "$(awk '{print $5}' "${logs[0]}")" != "$first_port" ] && echo yes || echo "no, $first_port again")"
+
+# The record in one write of 16 bytes.
+start "4 +2.5 good"
+strace -o "$tmp/trace" -e trace=write "${sntp[@]}" -c 1 "${addrs[0]}" > /dev/null 2> /dev/null
+stop_servers
+check "the record in one write" "write(1, 16)=16" \
+    "$(sed -nE 's/^write\(1, .*, ([0-9]+)\) += ([0-9]+).*/write(1, \1)=\2/p' "$tmp/trace")"
+
+# Never a record to a terminal: script(1) gives the run a terminal as
+# standard output (and standard error, so the line shows there).
+start "4 +2.5 good"
+script -qec "$(printf '%q ' "${sntp[@]}" -c 1 "${addrs[0]}")" /dev/null > "$tmp/tty" 2>&1
+status=$?
+stop_servers
+check "standard output a terminal" \
+    "$(printf 'status 100\nvarnel-sntp: fatal: standard output is a terminal: pipe it into varnel, or use -n')" \
+    "$(printf 'status %s\n%s' "$status" "$(tr -d '\r' < "$tmp/tty")")"
+
+# Usage errors: status 100, nothing on standard output, and one line: the
+# usage, or a fatal line that names the bad argument (the first column;
+# empty where only the usage will do).
+while IFS='|' read -r bad args; do
+    bad=$(echo $bad) args=${args# }
+    # shellcheck disable=SC2086
+    run $args
+    line=$err
+    [[ $err == "$usage" || ( -n $bad && $err == "varnel-sntp: fatal: "*"$bad"* && $err != *$'\n'* ) ]] && line=ok
+    check "usage: ${args:-no arguments}" "$(printf 'status 100\nout 0\nok')" \
+        "$(printf 'status %s\nout %s\n%s' "$status" "$(wc -c < "$tmp/out")" "$line")"
+done <<'USAGE'
+ |
+ | -c 2
+q | -q 127.0.0.1
+ | -t
+0 | -c 0 127.0.0.1
+9 | -c 9 127.0.0.1
+x | -c x 127.0.0.1
+0.05 | -t 0.05 127.0.0.1
+61 | -t 61 127.0.0.1
+1e1 | -t 1e1 127.0.0.1
+abc | -m abc 127.0.0.1
+65536 | 127.0.0.1:65536
+[::1 | [::1
+127.0.0.1:x | 127.0.0.1:x
+USAGE
+
+exit $failed
