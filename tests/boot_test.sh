@@ -1,7 +1,7 @@
 #!/bin/bash
 # Boots the emulated mipsel target with the static varnel and checks what it
 # did to the target's real clock, case by case (see tests/boot/cases.sh).
-# usage: boot_test.sh CACHE TIME-BITS VARNEL VARNEL-RECORD STEPCHECK
+# usage: boot_test.sh CACHE TIME-BITS VARNEL VARNEL-RECORD STEPCHECK VARNEL-SNTP FAKENTP
 #   TIME-BITS  the width of the build's time_t, 32 or 64
 #
 # It boots twice: with the clock of today, and with the clock in 2040.
@@ -76,6 +76,7 @@ fi
 expect unprivileged 111 0 "$denied"
 expect empty 111 0 "$split"
 expect short 111 0 "$split"
+expect pipeline 0 1750000 ""
 # Past 2038: a 32-bit time_t refuses whatever the offset, even the one whose
 # sum with a wrapped reading would be a valid time (1971). A 64-bit one steps
 # as ever, and the largest offset stands: the kernel takes 2108.
