@@ -6,24 +6,12 @@
 # This machine's clock must never change. The script re-runs itself without
 # CAP_SYS_TIME, so a clock setting that escapes every fake fails with EPERM.
 set -u
+. "$(dirname "$0")/common.sh"
+drop_time_cap "$0" "$@"
 bin=$1 lib=$2 sanitized=$3 record=$4
-if (( 0x$(awk '/^CapEff/ {print $2}' /proc/self/status) >> 25 & 1 )); then
-    [ -z "${E2E_DROPPED:-}" ] || { echo "FAIL: CAP_SYS_TIME is still held"; exit 1; }
-    E2E_DROPPED=1 exec capsh --drop=cap_sys_time -- "$0" "$@"
-fi
 tmp=$(mktemp -d) && trap 'rm -rf "$tmp"' EXIT
 log=$tmp/log
 export ASAN_OPTIONS=verify_asan_link_order=0
-failed=0
-
-check() { # NAME WANT GOT
-    if [ "$2" == "$3" ]; then
-        echo "ok   $1"
-    else
-        printf 'FAIL %s\n  want: %q\n  got:  %q\n' "$1" "$2" "$3"
-        failed=1
-    fi
-}
 
 # rec SECONDS NANOSECONDS: a record from two 8-digit hex fields.
 rec() {

@@ -6,6 +6,7 @@
 #include <string>
 
 #include "check.h"
+#include "hex.h"
 #include "ntptime.h"
 #include "record.h"
 
@@ -52,14 +53,6 @@ TEST(NtpTime, Differences)
         EXPECT_EQ(ntp_diff_ns(a, b), want) << std::hex << a << " - " << b;
     EXPECT_EQ(ntp_short_ns(0x00018000), 1500000000u);
     EXPECT_EQ(ntp_short_ns(0xffffffff), 65535999984741u);
-}
-
-std::string hex(const unsigned char* r)
-{
-    char s[2 * record_size + 1];
-    for (int i = 0; i < record_size; ++i)
-        snprintf(s + 2 * i, 3, "%02x", r[i]);
-    return s;
 }
 
 // A whole exchange: T1 and T4 read from the local clock, T2 and T3 from the

@@ -2,18 +2,10 @@
 
 #include <stdio.h>
 
+#include "hex.h"
 #include "record.h"
 
 namespace {
-
-// The record as hex: leading field, seconds, nanoseconds, trailing field.
-std::string hex(const unsigned char* r)
-{
-    char s[2 * record_size + 1];
-    for (int i = 0; i < record_size; ++i)
-        snprintf(s + 2 * i, 3, "%02x", r[i]);
-    return s;
-}
 
 struct encode_case {
     const char* text;

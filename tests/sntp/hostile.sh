@@ -16,7 +16,7 @@
 # set this machine's clock. All traffic stays on 127.0.0.1 and ::1.
 set -u
 here=$(dirname "$0")
-. "$here/common.sh"
+. "$here/../common.sh"
 drop_time_cap "$0" "$@"
 sntp=("$1") fake=("$2")
 [ -z "${3:-}" ] || sntp=("$3" "$1") fake=("$3" "$2")

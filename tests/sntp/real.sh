@@ -19,7 +19,7 @@
 # is printed, to measure the spread.)
 set -u
 here=$(dirname "$0")
-. "$here/common.sh"
+. "$here/../common.sh"
 drop_time_cap "$0" "$@"
 sntp=("$1")
 [ -z "${4:-}" ] || sntp=("$4" "$1")

@@ -1,12 +1,12 @@
-# What the varnel-sntp test scripts and bench/sntp share. Sourced.
+# What the test scripts and bench/sntp share. Sourced.
 
 # drop_time_cap "$0" "$@": re-runs the calling script without CAP_SYS_TIME,
 # so nothing it starts can set this machine's clock; fails if the drop did
 # not take.
 drop_time_cap() {
     if (( 0x$(awk '/^CapEff/ {print $2}' /proc/self/status) >> 25 & 1 )); then
-        [ -z "${SNTP_DROPPED:-}" ] || { echo "FAIL: CAP_SYS_TIME is still held"; exit 1; }
-        SNTP_DROPPED=1 exec capsh --drop=cap_sys_time -- "$@"
+        [ -z "${TESTS_DROPPED:-}" ] || { echo "FAIL: CAP_SYS_TIME is still held"; exit 1; }
+        TESTS_DROPPED=1 exec capsh --drop=cap_sys_time -- "$@"
     fi
 }
 
