@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <stdio.h>
-
 #include "hex.h"
 #include "record.h"
 
