@@ -31,13 +31,13 @@ trap 'stop_servers; rm -rf "$tmp"' EXIT
 export ASAN_OPTIONS=verify_asan_link_order=0
 tolerance_ns=5000000
 
-# start SPEC...: one fakentp per "FAMILY SHIFT SCRIPT"; fills addrs and
+# start SERVER...: one fakentp per "FAMILY SHIFT SCRIPT"; fills addrs and
 # logs, in order.
 start() {
-    local spec fam shift_ script i port
+    local server fam shift_ script i port
     addrs=() logs=()
-    for spec in "$@"; do
-        read -r fam shift_ script <<< "$spec"
+    for server in "$@"; do
+        read -r fam shift_ script <<< "$server"
         i=${#logs[@]}
         : > "$tmp/port$i"
         "${fake[@]}" "-$fam" -p 0 -s "$shift_" -l "$tmp/log$i" "$script" > "$tmp/port$i" &
@@ -47,7 +47,7 @@ start() {
             sleep 0.01
         done
         port=$(cat "$tmp/port$i")
-        [ -n "$port" ] || { echo "FAIL: fakentp did not start: $spec"; exit 1; }
+        [ -n "$port" ] || { echo "FAIL: fakentp did not start: $server"; exit 1; }
         if [ "$fam" == 6 ]; then addrs+=("[::1]:$port"); else addrs+=("127.0.0.1:$port"); fi
         logs+=("$tmp/log$i")
     done
