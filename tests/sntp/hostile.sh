@@ -278,4 +278,26 @@ abc | -m abc 127.0.0.1
 127.0.0.1:x | 127.0.0.1:x
 USAGE
 
+# A name whose resolver never answers: the deadline holds all the same. In
+# network and mount namespaces of its own, resolv.conf names 127.0.0.1,
+# where a fakentp on port 53 takes the queries and says nothing.
+printf 'nameserver 127.0.0.1\noptions timeout:30 attempts:5\n' > "$tmp/resolv.conf"
+got=$(TMP=$tmp SNTP="${sntp[*]}" FAKE="${fake[*]}" unshare --net --mount -- bash -c '
+    ip link set lo up && mount --bind "$TMP/resolv.conf" /etc/resolv.conf || exit 1
+    $FAKE -4 -p 53 silent > /dev/null &
+    f=$!
+    sleep 0.3
+    t0=$EPOCHREALTIME
+    $SNTP -t 1 ntp.invalid.example > "$TMP/out" 2> "$TMP/err"
+    s=$? t1=$EPOCHREALTIME
+    kill $f
+    wait $f
+    echo "$s $(( (${t1/./} - ${t0/./}) / 1000 ))"')
+read -r status elapsed_ms <<< "$got"
+name="resolver silent"
+check "$name: status, standard output, line" \
+    "$(printf '111 0\nvarnel-sntp: fatal: unable to resolve ntp.invalid.example: timed out')" \
+    "$(printf '%s %s\n%s' "$status" "$(wc -c < "$tmp/out")" "$(cat "$tmp/err")")"
+deadline 1000
+
 exit $failed
