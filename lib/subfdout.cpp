@@ -1,18 +1,7 @@
-#include <unistd.h>
-
 #include "substdio.h"
-
-namespace {
-
-int sys_write(int fd, const char* p, int len)
-{
-    return static_cast<int>(write(fd, p, static_cast<size_t>(len)));
-}
-
-}
 
 char subfd_outbuf[512];
 
-static substdio outstream = {subfd_outbuf, 0, sizeof subfd_outbuf, 1, sys_write};
+static substdio outstream = {subfd_outbuf, 0, sizeof subfd_outbuf, 1, substdio_syswrite};
 
 substdio* subfdout = &outstream;

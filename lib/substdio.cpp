@@ -1,6 +1,7 @@
 #include "substdio.h"
 
 #include <errno.h>
+#include <unistd.h>
 
 #include "byte.h"
 #include "error.h"
@@ -111,4 +112,10 @@ int substdio_bputs(substdio* s, const char* text)
 int substdio_putsflush(substdio* s, const char* text)
 {
     return substdio_putflush(s, text, str_len(text));
+}
+
+int substdio_syswrite(int fd, const char* p, int len)
+{
+    // Lengths here never exceed an int, so neither conversion loses anything.
+    return static_cast<int>(write(fd, p, static_cast<size_t>(len)));
 }

@@ -40,6 +40,9 @@ int substdio_puts(substdio* s, const char* text);
 int substdio_bputs(substdio* s, const char* text);
 int substdio_putsflush(substdio* s, const char* text);
 
+// write(2) in the shape of a write operation, for streams on descriptors.
+int substdio_syswrite(int fd, const char* p, int len);
+
 // The standard-error stream: a 256-byte static buffer over write(2) on
 // descriptor 2.
 extern char subfd_errbuf[256];

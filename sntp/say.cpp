@@ -36,6 +36,16 @@ void end()
         failure = errno ? errno : error_io;
 }
 
+// One line about a server: its address, then the text.
+void say_about(const addr& a, const char* line)
+{
+    if (!out)
+        return;
+    put_addr(a);
+    puts(line);
+    end();
+}
+
 }
 
 void say_to(substdio* s)
@@ -86,11 +96,7 @@ void say_error(const addr& a, const char* call, int err)
 
 void say_ignored(const addr& a)
 {
-    if (!out)
-        return;
-    put_addr(a);
-    puts(": ignored: more than 16 server addresses");
-    end();
+    say_about(a, ": ignored: more than 16 server addresses");
 }
 
 void say_unresolved(const char* name, int name_len, const char* why)
@@ -105,20 +111,12 @@ void say_unresolved(const char* name, int name_len, const char* why)
 
 void say_silent(const addr& a)
 {
-    if (!out)
-        return;
-    put_addr(a);
-    puts(": no reply");
-    end();
+    say_about(a, ": no reply");
 }
 
 void say_falseticker(const addr& a)
 {
-    if (!out)
-        return;
-    put_addr(a);
-    puts(": falseticker");
-    end();
+    say_about(a, ": falseticker");
 }
 
 void say_chosen(const addr& a, int64_t offset)
