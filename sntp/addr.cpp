@@ -28,6 +28,36 @@ uint16_t port_parse(const char* s)
     return v > 65535 ? 0 : static_cast<uint16_t>(v);
 }
 
+bool is_hex(char c)
+{
+    return (c >= '0' && c <= '9') || (c >= 'a' && c <= 'f') || (c >= 'A' && c <= 'F');
+}
+
+// What inet_aton takes: one to four parts split by dots, each decimal, octal
+// or 0x hexadecimal.
+bool inet_aton_form(const char* s, int len)
+{
+    int parts = 1;
+    int i = 0;
+    for (;;) {
+        int start = i;
+        if (i + 1 < len && s[i] == '0' && (s[i + 1] == 'x' || s[i + 1] == 'X')) {
+            for (i += 2; i < len && is_hex(s[i]); ++i) {
+            }
+        } else {
+            for (; i < len && s[i] >= '0' && s[i] <= '9'; ++i) {
+            }
+            if (i == start)
+                return false;
+        }
+        if (i == len)
+            return true;
+        if (s[i] != '.' || ++parts > 4)
+            return false;
+        ++i;
+    }
+}
+
 // inet_pton wants a NUL-terminated text; the host part is copied here.
 char host[max_name_len + 1];
 
@@ -52,6 +82,22 @@ bool addr_equal(const addr& a, const addr& b)
             return false;
     }
     return true;
+}
+
+void addr_canonical(addr* a)
+{
+    static constexpr unsigned char mapped[12] = {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0xff, 0xff};
+    if (a->family != AF_INET6)
+        return;
+    for (int i = 0; i < 12; ++i) {
+        if (a->ip[i] != mapped[i])
+            return;
+    }
+    a->family = AF_INET;
+    for (int i = 0; i < 4; ++i)
+        a->ip[i] = a->ip[12 + i];
+    for (int i = 4; i < 16; ++i)
+        a->ip[i] = 0;
 }
 
 server_arg server_parse(const char* text)
@@ -102,6 +148,7 @@ server_arg server_parse(const char* text)
         if (inet_pton(AF_INET6, host, r.a.ip) != 1)
             return r;
         r.a.family = AF_INET6;
+        addr_canonical(&r.a);
         r.kind = arg_kind::literal;
         return r;
     }
@@ -118,6 +165,8 @@ server_arg server_parse(const char* text)
         if (!is_name_char(h[i]))
             return r;
     }
+    if (inet_aton_form(h, h[hlen - 1] == '.' ? hlen - 1 : hlen))
+        return r;
     r.kind = arg_kind::name;
     r.name = h;
     r.name_len = hlen;

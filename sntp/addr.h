@@ -13,6 +13,10 @@ struct addr {
 
 bool addr_equal(const addr& a, const addr& b);
 
+// An IPv4-mapped IPv6 address (::ffff:192.0.2.1) becomes the IPv4 address it
+// stands for, so that one server written both ways is one server.
+void addr_canonical(addr* a);
+
 // A SERVER argument taken apart: a numeric address, or a host name to be
 // resolved (name .. name + name_len, not NUL-terminated) with a port.
 enum class arg_kind { literal, name, bad };
@@ -30,7 +34,9 @@ constexpr int max_name_len = 253;
 // Reads "host", "host:port", "192.0.2.1:123", "[2001:db8::1]",
 // "[2001:db8::1]:123" or "2001:db8::1". A numeric address is taken by
 // inet_pton and never reaches the resolver. A port is 1..65535 in decimal.
-// A host name is letters, digits, '-', '.' and '_', at most 253 of them.
+// A host name is letters, digits, '-', '.' and '_', at most 253 of them;
+// one that the resolver would read as an IPv4 address in a short form
+// (127.1, 2130706433, 0x7f.1) is refused, as no host is named so.
 server_arg server_parse(const char* text);
 
 // Fills a socket address for a; returns its length.

@@ -33,15 +33,18 @@ constexpr const char* texts[] = {
     "bad stratum",
     "root distance too large",
     "transmit before receive",
+    "reference after transmit",
     "negative delay",
     "delay too large",
     "offset out of range",
+    "below the floor",
 };
-static_assert(sizeof texts / sizeof texts[0] == static_cast<int>(verdict::offset_out_of_range) + 1);
+static_assert(sizeof texts / sizeof texts[0] == static_cast<int>(verdict::below_floor) + 1);
 
 }
 
-verdict reply_check(const ntp_packet& p, uint64_t nonce, uint64_t t1, uint64_t t4, sample* s)
+verdict reply_check(const ntp_packet& p, uint64_t nonce, uint64_t t1, uint64_t t4,
+    const floor_ref& f, sample* s)
 {
     if (p.mode != ntp_mode_server)
         return verdict::not_server;
@@ -81,19 +84,37 @@ verdict reply_check(const ntp_packet& p, uint64_t nonce, uint64_t t1, uint64_t t
     // of one would vanish.
     if (static_cast<int64_t>(p.xmt - p.rec) < 0)
         return verdict::xmt_before_rec;
+    // A server that never set its clock (ntpd as an orphan) sends zero.
+    if (p.ref != 0 && static_cast<int64_t>(p.xmt - p.ref) < 0)
+        return verdict::ref_after_xmt;
     int64_t server = ntp_diff_ns(p.xmt, p.rec); // T3 - T2
     int64_t delay = ntp_diff_ns(t4, t1) - server;
     if (delay < 0)
         return verdict::negative_delay;
     if (delay > max_delay_ns)
         return verdict::delay_too_large;
-    // Halved by a shift, which rounds down; half a nanosecond is no matter.
-    int64_t offset = (ntp_diff_ns(p.rec, t1) + ntp_diff_ns(p.xmt, t4)) >> 1;
+    // (T2 - T1) + (T3 - T4), each taken from a reference in the era that
+    // counts: T1 and T4 themselves, or, below the floor, the floor and the
+    // floor plus (T4 - T1), with the gap added back once, halved. Halved by
+    // a shift, which rounds down; half a nanosecond is no matter. The two
+    // differences are within 2^31 s each and the gap within 2^62 ns, so the
+    // sum stays below 2^63.
+    uint64_t ref1 = t1, ref4 = t4;
+    int64_t lift = 0;
+    if (f.gap_ns > 0) {
+        ref1 = f.ntp;
+        ref4 = f.ntp + (t4 - t1);
+        lift = f.gap_ns;
+    }
+    int64_t offset = ((ntp_diff_ns(p.rec, ref1) + ntp_diff_ns(p.xmt, ref4)) >> 1) + lift;
     int64_t sec;
     uint32_t frac;
     ns_split(offset, &sec, &frac);
     if (sec < INT32_MIN || sec > INT32_MAX)
         return verdict::offset_out_of_range;
+    // The clock that T1 read, moved by the offset, lands below the floor.
+    if (offset < f.gap_ns)
+        return verdict::below_floor;
 
     s->offset = offset;
     s->delay = delay;

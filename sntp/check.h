@@ -2,6 +2,7 @@
 
 #include <stdint.h>
 
+#include "ntptime.h"
 #include "packet.h"
 
 // Why a reply was refused, or that it was good. The checks run in the order
@@ -22,9 +23,11 @@ enum class verdict : uint8_t {
     bad_stratum,         // stratum above 15
     root_distance,       // the server's own error bound is too large
     xmt_before_rec,      // T3 < T2
+    ref_after_xmt,       // the server last set its clock after it sent this
     negative_delay,      // the timestamps cannot all be true
     delay_too_large,     // the offset could be off by half of that
     offset_out_of_range, // the seconds do not fit the record
+    below_floor,         // the clock would be set below the floor
 };
 
 // A reply's delay above this is refused: the offset can be wrong by up to
@@ -48,9 +51,14 @@ struct sample {
 
 // Checks a decoded reply against the request it claims to answer: nonce is
 // what that request carried (0 when no request of ours matches), t1 the
-// local NTP time of its sending, t4 that of the reply's arrival. Fills s
-// only for a good reply.
-verdict reply_check(const ntp_packet& p, uint64_t nonce, uint64_t t1, uint64_t t4, sample* s);
+// local NTP time of its sending, t4 that of the reply's arrival, and f the
+// floor against the local clock at t1. Fills s only for a good reply.
+//
+// The server's timestamps are taken in the era nearest the local clock, or
+// nearest the floor when the clock reads below it: a device booted at 1970
+// past 2038 would otherwise pick an era 136 years off.
+verdict reply_check(const ntp_packet& p, uint64_t nonce, uint64_t t1, uint64_t t4,
+    const floor_ref& f, sample* s);
 
 // The refusal text for a verdict, such as "bad origin" or "kiss-o'-death
 // RATE"; refid is the packet's, for the kiss code. Returns out, which holds

@@ -13,6 +13,7 @@
 #include "say.h"
 #include "strerr.h"
 #include "substdio.h"
+#include "timed.h"
 
 namespace {
 
@@ -49,8 +50,15 @@ int main(int argc, char** argv)
     descriptors();
     // A reader that went away is a failed write to report, with status 111,
     // not a death by signal.
-    if (signal(SIGPIPE, SIG_IGN) == SIG_ERR)
+    // A parent that left SIGCHLD ignored would have the kernel reap the
+    // resolver's child before we could wait for it.
+    if (signal(SIGPIPE, SIG_IGN) == SIG_ERR || signal(SIGCHLD, SIG_DFL) == SIG_ERR)
         die(111, "unable to signal: ", nullptr, &strerr_sys);
+    // A reader that does not read holds up neither the measuring nor the
+    // end: diagnostics are dropped when they cannot go out at once, and the
+    // result (the lines of -n, the record) when not by the deadline.
+    subfderr->write_op = nowait_write;
+    subfdout->write_op = timed_write;
     options o;
     const char* bad = nullptr;
     switch (options_parse(argc, argv, &o, &bad)) {
@@ -58,7 +66,8 @@ int main(int argc, char** argv)
         break;
     case opt_error::usage:
         strerr_die(100,
-            "varnel-sntp: usage: varnel-sntp [-nv] [-t seconds] [-c count] [-m seconds] server...",
+            "varnel-sntp: usage: varnel-sntp [-nv] [-t seconds] [-c count] [-m seconds] "
+            "[-d seconds] [-f date] [-p pool]... [server...]",
             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
     case opt_error::deadline:
         die(100, "bad deadline, not 0.1 to 60 seconds: ", bad, nullptr);
@@ -66,6 +75,12 @@ int main(int argc, char** argv)
         die(100, "bad count, not 1 to 8: ", bad, nullptr);
     case opt_error::cap:
         die(100, "bad cap, not a decimal number of seconds: ", bad, nullptr);
+    case opt_error::delay:
+        die(100, "bad start delay, not 0 to 3600 seconds: ", bad, nullptr);
+    case opt_error::floor:
+        die(100, "bad floor, not a date from 1970-01-01 to 2106-02-06: ", bad, nullptr);
+    case opt_error::sources:
+        die(100, "more than 16 servers", nullptr, nullptr);
     }
     // The record is binary: it goes into varnel, never onto a screen.
     if (!o.human && isatty(1))
@@ -73,7 +88,7 @@ int main(int argc, char** argv)
             nullptr);
     say_to(o.human ? subfdout : o.verbose ? subfderr : nullptr);
 
-    choice c = run(o, argc, argv);
+    int64_t offset = run(o, argc, argv);
     if (o.human) {
         if (int e = say_failed()) {
             errno = e;
@@ -84,14 +99,14 @@ int main(int argc, char** argv)
 
     int64_t sec;
     uint32_t ns;
-    ns_split(c.s.offset, &sec, &ns);
+    ns_split(offset, &sec, &ns);
     // The checks left the seconds within the signed 32-bit range.
     record_put(static_cast<int32_t>(sec), ns, buf);
     // One write: varnel takes the record only if it arrives whole.
-    ssize_t w = write(1, buf, sizeof buf);
+    int w = timed_write(1, reinterpret_cast<const char*>(buf), sizeof buf);
     if (w == -1)
         die(111, "unable to write: ", nullptr, &strerr_sys);
-    if (w != static_cast<ssize_t>(sizeof buf))
+    if (w != static_cast<int>(sizeof buf))
         die(111, "record written only in part", nullptr, nullptr);
     _exit(0);
 }

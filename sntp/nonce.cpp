@@ -2,29 +2,81 @@
 
 #include <errno.h>
 #include <fcntl.h>
+#include <poll.h>
 #include <sys/random.h>
+#include <time.h>
 #include <unistd.h>
 
 #include "error.h"
 
 namespace {
 
-int urandom = -1;
+int dev_random = -1;
+int dev_urandom = -1;
+bool no_getrandom; // the kernel answered ENOSYS
+bool seeded;       // /dev/random was readable once
 
-// Fills the eight bytes of v from /dev/urandom, opened once.
-bool from_urandom(uint64_t* v, const char** call)
+int64_t mono()
 {
-    if (urandom == -1) {
-        urandom = open("/dev/urandom", O_RDONLY | O_CLOEXEC);
-        if (urandom == -1) {
-            *call = "open /dev/urandom";
+    timespec ts;
+    if (clock_gettime(CLOCK_MONOTONIC, &ts) == -1)
+        return -1;
+    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
+}
+
+bool open_once(int* fd, const char* path, const char* call, const char** why)
+{
+    if (*fd >= 0)
+        return true;
+    *fd = open(path, O_RDONLY | O_NONBLOCK | O_CLOEXEC);
+    if (*fd == -1) {
+        *why = call;
+        return false;
+    }
+    return true;
+}
+
+// Waits until /dev/random is readable, or the deadline. Where getrandom
+// exists but still says EAGAIN after that (kernels before 5.6 signal an
+// entropy estimate there, not the pool's initialisation), it waits a little
+// before asking again rather than spin.
+bool wait_seeded(int64_t deadline, bool again, const char** call)
+{
+    if (!open_once(&dev_random, "/dev/random", "open /dev/random", call))
+        return false;
+    for (;;) {
+        int64_t now = mono();
+        if (now == -1) {
+            *call = "clock_gettime";
             return false;
         }
+        if (now >= deadline) {
+            errno = error_timeout;
+            *call = "get seeded random numbers";
+            return false;
+        }
+        int64_t left = (deadline - now + 999999) / 1000000;
+        pollfd p = {dev_random, POLLIN, 0};
+        int rc = poll(again ? nullptr : &p, again ? 0 : 1,
+            static_cast<int>(again && left > 20 ? 20 : left));
+        if (rc == -1 && errno == error_intr)
+            continue;
+        if (rc == -1) {
+            *call = "poll /dev/random";
+            return false;
+        }
+        if (again || rc == 1)
+            return true;
     }
-    unsigned char* p = reinterpret_cast<unsigned char*>(v);
+}
+
+bool from_urandom(unsigned char* p, size_t n, const char** call)
+{
+    if (!open_once(&dev_urandom, "/dev/urandom", "open /dev/urandom", call))
+        return false;
     size_t got = 0;
-    while (got < sizeof *v) {
-        ssize_t r = read(urandom, p + got, sizeof *v - got);
+    while (got < n) {
+        ssize_t r = read(dev_urandom, p + got, n - got);
         if (r == -1 && errno == error_intr)
             continue;
         if (r <= 0) {
@@ -40,22 +92,59 @@ bool from_urandom(uint64_t* v, const char** call)
 
 }
 
-uint64_t nonce_get(const char** call)
+uint64_t nonce_get(int64_t deadline_ns, const char** call)
 {
     uint64_t v = 0;
+    unsigned char* p = reinterpret_cast<unsigned char*>(&v);
+    bool waited = false;
     while (v == 0) {
-        ssize_t r = getrandom(&v, sizeof v, GRND_NONBLOCK);
+        if (no_getrandom) {
+            if (!seeded && !wait_seeded(deadline_ns, false, call))
+                return 0;
+            seeded = true;
+            if (!from_urandom(p, sizeof v, call))
+                return 0;
+            continue;
+        }
+        ssize_t r = getrandom(p, sizeof v, GRND_NONBLOCK);
         if (r == static_cast<ssize_t>(sizeof v))
             continue;
         if (r == -1 && errno == error_intr)
             continue;
-        // Not there (ENOSYS), not ready (EAGAIN), or a short read.
-        if (r == -1 && errno != ENOSYS && errno != error_again) {
-            *call = "getrandom";
-            return 0;
+        if (r == -1 && errno == ENOSYS) {
+            no_getrandom = true;
+            continue;
         }
-        if (!from_urandom(&v, call))
-            return 0;
+        if (r == -1 && errno == error_again) {
+            // Not seeded yet: wait for the kernel to say it is.
+            if (!wait_seeded(deadline_ns, waited, call))
+                return 0;
+            waited = true;
+            continue;
+        }
+        // Eight bytes never come short from a seeded pool.
+        if (r >= 0)
+            errno = error_io;
+        *call = "getrandom";
+        return 0;
     }
     return v;
+}
+
+uint64_t jitter_get()
+{
+    uint64_t v = 0;
+    if (getrandom(&v, sizeof v, GRND_NONBLOCK) == static_cast<ssize_t>(sizeof v))
+        return v;
+    // Unseeded or missing: the nanoseconds since boot, and of the clock,
+    // scattered by a multiplier, differ enough between devices to spread them.
+    // A reading that fails leaves zero, which only makes the spread smaller.
+    timespec a = {}, b = {};
+    if (clock_gettime(CLOCK_MONOTONIC, &a) == -1)
+        a = {};
+    if (clock_gettime(CLOCK_REALTIME, &b) == -1)
+        b = {};
+    uint64_t x = static_cast<uint64_t>(a.tv_nsec) ^ static_cast<uint64_t>(b.tv_nsec) << 30
+        ^ static_cast<uint64_t>(getpid()) << 20;
+    return x * 0x9e3779b97f4a7c15u;
 }

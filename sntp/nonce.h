@@ -3,8 +3,17 @@
 #include <stdint.h>
 
 // A fresh random 64-bit value, never zero, for a request's transmit
-// timestamp. From getrandom(2) without blocking; where that is missing, or
-// the kernel's pool is not yet initialised at early boot, from /dev/urandom,
-// which never blocks. Returns 0 and sets *call ("getrandom", "open
-// /dev/urandom" or "read /dev/urandom") with errno on failure.
-uint64_t nonce_get(const char** call);
+// timestamp: the only thing that keeps a forger off the path from fitting
+// a reply to it, so it comes only from randomness the kernel says is
+// seeded. From getrandom(2) without blocking; while the kernel's pool is not
+// yet initialised (early boot on a device without a hardware source), it
+// waits for /dev/random to become readable, until the monotonic deadline.
+// A kernel without getrandom has its /dev/urandom read once /dev/random was
+// readable, the old kernels' sign of a seeded pool. Returns 0 and sets
+// *call with errno on failure; ETIMEDOUT when the deadline passed first.
+uint64_t nonce_get(int64_t deadline_ns, const char** call);
+
+// A random value for spreading the start of many devices apart. It need not
+// be secret, so it never waits: from getrandom(2) if the pool is ready, else
+// from the clocks, which differ from one device's boot to the next.
+uint64_t jitter_get();

@@ -41,3 +41,14 @@ void ns_split(int64_t ns, int64_t* sec, uint32_t* frac)
     *sec = q;
     *frac = static_cast<uint32_t>(r);
 }
+
+floor_ref ntp_floor(int64_t floor_sec, int64_t sec, long nsec)
+{
+    // 4.6 * 10^9 s is 2^62 ns; past that the gap is clamped. The clamps come
+    // before any product, so nothing can overflow.
+    constexpr int64_t reach = 4600000000;
+    int64_t s = sec < -reach ? -reach : sec > reach ? reach : sec;
+    int64_t d = floor_sec - s;
+    d = d < -reach ? -reach : d > reach ? reach : d;
+    return {d * ns_per_sec - nsec, uint64_t{static_cast<uint32_t>(floor_sec) + ntp_unix_epoch} << 32};
+}

@@ -30,3 +30,21 @@ uint64_t ntp_short_ns(uint32_t v);
 // Splits nanoseconds into whole seconds rounded down and the nanoseconds
 // that are added to them, 0 to 999999999: -0.25 s is -1 s + 750000000 ns.
 void ns_split(int64_t ns, int64_t* sec, uint32_t* frac);
+
+// The floor against one reading of the local clock. Below the floor a
+// reading is not believed: the era of the server's timestamps is judged
+// from the floor instead, and no offset may take the clock below it.
+struct floor_ref {
+    int64_t gap_ns; // the floor less the reading: above 0 when the clock
+                    // reads below the floor; within +-2^62
+    uint64_t ntp;   // the floor as an NTP timestamp
+};
+
+// The floor of floor_sec seconds since 1970 (0 .. 2^32 - 1) against a
+// reading of sec and nsec. Any reading, however far off, gives a gap
+// within +-2^62 ns, which holds every case that matters: a clock more than
+// 136 years from the floor is out of the record's reach either way.
+floor_ref ntp_floor(int64_t floor_sec, int64_t sec, long nsec);
+
+// No floor: every reading is believed.
+constexpr floor_ref no_floor = {-(int64_t{1} << 62), 0};

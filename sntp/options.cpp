@@ -1,5 +1,7 @@
 #include "options.h"
 
+#include "floor.h"
+
 namespace {
 
 constexpr uint64_t ns_per_sec = 1000000000;
@@ -62,7 +64,7 @@ opt_error options_parse(int argc, char** argv, options* o, const char** bad)
                 o->verbose = true;
                 continue;
             }
-            if (opt != 't' && opt != 'c' && opt != 'm')
+            if (opt != 't' && opt != 'c' && opt != 'm' && opt != 'd' && opt != 'f' && opt != 'p')
                 return opt_error::usage;
             // The value is the rest of this argument, or the next one.
             const char* v = p[1] ? p + 1 : (i + 1 < argc ? argv[++i] : nullptr);
@@ -83,17 +85,31 @@ opt_error options_parse(int argc, char** argv, options* o, const char** bad)
                     || ns > count_max * ns_per_sec)
                     return opt_error::count;
                 o->count = static_cast<int>(ns / ns_per_sec);
-            } else {
+            } else if (opt == 'm') {
                 if (!scan_seconds(v, &ns))
                     return opt_error::cap;
                 o->capped = true;
                 o->cap_ns = ns;
+            } else if (opt == 'd') {
+                if (!scan_seconds(v, &ns) || ns > delay_max_ns)
+                    return opt_error::delay;
+                o->delay_ns = ns;
+            } else if (opt == 'f') {
+                if (!floor_parse(v, &o->floor))
+                    return opt_error::floor;
+                o->floor_set = true;
+            } else {
+                if (o->npools == sources_max)
+                    return opt_error::sources;
+                o->pools[o->npools++] = v;
             }
             break;
         }
     }
-    if (i >= argc)
+    if (i >= argc && o->npools == 0)
         return opt_error::usage;
+    if (argc - i + o->npools > sources_max)
+        return opt_error::sources;
     o->first = i;
     return opt_error::none;
 }

@@ -1,9 +1,12 @@
 #include "resolve.h"
 
 #include <errno.h>
+#include <fcntl.h>
 #include <netdb.h>
 #include <netinet/in.h>
 #include <signal.h>
+#include <sys/prctl.h>
+#include <sys/resource.h>
 #include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -70,11 +73,44 @@ constexpr unsigned char kind_error = 'E';
     }, fd, reinterpret_cast<const char*>(msg), len) == 0 ? 0 : 1);
 }
 
+// In the child, first: it keeps nothing of the parent's but the pipe, so
+// that neither the pipe to varnel nor a socket stays open through it, and it
+// ends with the parent. The kernel kills it when the parent dies; the alarm
+// is the second line, for signals a parent left ignored or blocked.
+void alone(int keep, pid_t parent, unsigned alarm_s)
+{
+    sigset_t none;
+    sigemptyset(&none);
+    if (sigprocmask(SIG_SETMASK, &none, nullptr) == -1 || signal(SIGALRM, SIG_DFL) == SIG_ERR
+        || prctl(PR_SET_PDEATHSIG, SIGKILL) == -1)
+        _exit(1);
+    // The parent may have died before the request above took hold.
+    if (getppid() != parent)
+        _exit(1);
+    alarm(alarm_s);
+    rlimit rl;
+    int top = 1024;
+    if (getrlimit(RLIMIT_NOFILE, &rl) == 0)
+        top = rl.rlim_cur < 65536 ? static_cast<int>(rl.rlim_cur) : 65536;
+    // Closing a descriptor that is not open fails harmlessly.
+    for (int fd = 0; fd < top; ++fd) {
+        if (fd != keep)
+            close(fd);
+    }
+    // The resolver's own files and sockets must not land on 0, 1 or 2 where
+    // a stray write could reach them; /dev/null holds those numbers.
+    for (int fd = 0; fd <= 2; ++fd) {
+        if (fd != keep && open("/dev/null", O_RDWR) == -1)
+            _exit(1);
+    }
+}
+
 }
 
 bool resolve_start(resolver* r, unsigned alarm_s, const char** call)
 {
     int fds[2];
+    pid_t parent = getpid();
     r->pid = 0;
     r->fd = -1;
     r->got = 0;
@@ -92,9 +128,7 @@ bool resolve_start(resolver* r, unsigned alarm_s, const char** call)
         return false;
     }
     if (pid == 0) {
-        close(fds[0]);
-        // Should the parent die without killing it, the child still ends.
-        alarm(alarm_s);
+        alone(fds[1], parent, alarm_s);
         child(*r, fds[1]);
     }
     // Without closing its own write end the parent would never see the end
@@ -177,6 +211,7 @@ int resolve_result(const resolver& r, addr* out, const char** text)
         out[i].family = e[0] == 4 ? AF_INET : AF_INET6;
         out[i].port = r.port;
         byte_copy(reinterpret_cast<char*>(out[i].ip), 16, reinterpret_cast<const char*>(e + 1));
+        addr_canonical(&out[i]);
     }
     return n;
 }

@@ -7,8 +7,11 @@
 #include <time.h>
 #include <unistd.h>
 
+#include "addr.h"
 #include "byte.h"
+#include "check.h"
 #include "error.h"
+#include "floor.h"
 #include "fmt.h"
 #include "nonce.h"
 #include "ntptime.h"
@@ -18,46 +21,78 @@
 #include "select.h"
 #include "str.h"
 #include "strerr.h"
+#include "timed.h"
 
 namespace {
 
 constexpr char fatal[] = "varnel-sntp: fatal: ";
 
-// Requests to one server are this far apart, or twice that per RATE kiss.
-constexpr int64_t spacing_ns = 500000000;
+// No two requests to one server less than 2 s apart: ntpd's guard time,
+// below which many public servers drop requests or send RATE, and the
+// spacing of its own iburst. Each request that is still unanswered when
+// the next is due doubles the spacing, up to a minute.
+constexpr int64_t spacing_ns = 2000000000;
+constexpr int64_t spacing_max_ns = 64000000000;
+
+// Requests kept per address; with the spacing above a run of at most 60 s
+// sends fewer.
+constexpr int requests_max = 32;
 
 // At most this many datagrams are taken from one socket before the clock
 // and the other sockets get their turn, so a flood cannot starve them.
 constexpr int drain_max = 8;
+
+// Refusals said per address under -n and -v: a flood of bad replies must
+// not become a flood of lines.
+constexpr int said_max = 8;
 
 enum class req_state : uint8_t { open, closed };
 
 struct request {
     uint64_t nonce; // what its transmit timestamp carried
     uint64_t t1;    // when it left, local NTP time
+    floor_ref fl;   // the floor against the clock at t1
     req_state state;
 };
 
 enum class srv_state : uint8_t { active, done, dropped };
 
+// One address asked.
 struct server {
     addr a;
     int fd;
     srv_state state;
+    int vote;       // the addresses of one server name share a vote
     int sent;       // requests made, req[0 .. sent - 1]
-    int open;       // of those, still waiting for their answer
-    request req[count_max];
-    int64_t last_send, next_send, spacing; // monotonic nanoseconds
+    request req[requests_max];
+    int64_t next_send, spacing; // monotonic nanoseconds
     bool replied;   // something came back from its address and port
-    bool have;      // best holds a good sample
-    sample best;    // the lowest-delay good sample so far
+    int good;       // good replies
+    int said;       // refusals said
+    sample best;    // the lowest-delay good sample, once good > 0
+};
+
+enum class src_kind : uint8_t { literal, name, pool };
+
+// One SERVER argument or pool: what the user named.
+struct source {
+    src_kind kind;
+    const char* text; // the argument
+    server_arg arg;
+    int share;        // addresses it may bring
+    int used;
 };
 
 options opt;
+int64_t floor_sec;
+source sources[sources_max];
+int nsources;
 server servers[max_servers];
 int nservers;
-resolver resolvers[max_servers];
+resolver resolvers[sources_max];
+int resolver_src[sources_max];
 int nresolvers;
+int64_t deadline;
 
 // What the end of a run without a good sample reports.
 bool any_sent;           // some request went out
@@ -103,32 +138,40 @@ int64_t mono()
     return static_cast<int64_t>(ts.tv_sec) * ns_per_sec + ts.tv_nsec;
 }
 
-// The local time as an NTP timestamp. Where time_t is 32 bits, glibc fails
-// this reading after January 2038 rather than wrap; the run then ends here
-// instead of measuring from a wrong T1 or T4.
-uint64_t realtime()
+// The local time as an NTP timestamp, and the floor against it. Where
+// time_t is 32 bits, glibc fails this reading after January 2038 rather
+// than wrap; the run then ends here instead of measuring from a wrong T1
+// or T4.
+uint64_t realtime(floor_ref* fl)
 {
     timespec ts;
     if (clock_gettime(CLOCK_REALTIME, &ts) == -1)
         die_sys("clock_gettime");
+    if (fl)
+        *fl = ntp_floor(floor_sec, static_cast<int64_t>(ts.tv_sec), ts.tv_nsec);
     return ntp_from_timespec(ts.tv_sec, ts.tv_nsec);
 }
 
-void server_error(server& s, const char* call)
+// Says the call that failed for a server, and returns its errno: the line
+// itself may fail and change errno.
+int server_error(server& s, const char* call)
 {
+    int e = errno;
     sys_call = call;
-    sys_errno = errno;
-    say_error(s.a, call, sys_errno);
+    sys_errno = e;
+    say_error(s.a, call, e);
+    return e;
 }
 
-void drop(server& s)
+void stop(server& s, srv_state st)
 {
     // A close of our own socket cannot fail in a way worth reporting.
     if (s.fd >= 0)
         close(s.fd);
     s.fd = -1;
-    s.state = srv_state::dropped;
-    s.have = false;
+    s.state = st;
+    if (st == srv_state::dropped)
+        s.good = 0;
 }
 
 // Errors a connected UDP socket reports for ICMP messages about earlier
@@ -139,29 +182,47 @@ bool transient(int e)
         || e == ENETDOWN;
 }
 
-void add_server(const addr& a, int64_t now)
+// The good replies of a vote so far.
+int votes_good(int vote)
+{
+    int n = 0;
+    for (int i = 0; i < nservers; ++i) {
+        if (servers[i].vote == vote && servers[i].state != srv_state::dropped)
+            n += servers[i].good;
+    }
+    return n;
+}
+
+void add_server(const addr& a, int src, int64_t now)
 {
     for (int i = 0; i < nservers; ++i) {
         // The same address twice would be asked twice and vote twice.
-        if (addr_equal(servers[i].a, a))
+        if (addr_equal(servers[i].a, a)) {
+            say_ignored(a, "named twice");
             return;
+        }
     }
-    if (nservers == max_servers) {
-        say_ignored(a);
+    source& so = sources[src];
+    if (so.used == so.share) {
+        say_ignored(a, "beyond its name's share of 16 addresses");
         return;
     }
-    server& s = servers[nservers++];
+    ++so.used;
+    server& s = servers[nservers];
     s = {};
     s.a = a;
     s.fd = -1;
     s.state = srv_state::active;
+    // A pool's addresses are servers of their own; a name's are one host.
+    s.vote = so.kind == src_kind::pool ? sources_max + nservers : src;
     s.next_send = now;
     s.spacing = spacing_ns;
+    ++nservers;
 
     s.fd = socket(a.family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (s.fd == -1) {
         server_error(s, "socket");
-        drop(s);
+        stop(s, srv_state::dropped);
         return;
     }
     // Where the kernel stamps each datagram's arrival, T4 is taken from that
@@ -177,26 +238,27 @@ void add_server(const addr& a, int64_t now)
     socklen_t len = addr_sockaddr(a, &sa);
     if (connect(s.fd, reinterpret_cast<sockaddr*>(&sa), len) == -1) {
         server_error(s, "connect");
-        drop(s);
+        stop(s, srv_state::dropped);
     }
 }
 
 void send_request(server& s, int64_t now)
 {
+    // Unanswered when the next is due: the server is away or slow, ask less.
+    if (s.sent > 0 && s.req[s.sent - 1].state == req_state::open)
+        s.spacing = s.spacing * 2 > spacing_max_ns ? spacing_max_ns : s.spacing * 2;
     request& r = s.req[s.sent++];
     const char* call = nullptr;
-    r.nonce = nonce_get(&call);
+    r.nonce = nonce_get(deadline, &call);
     if (r.nonce == 0)
         die_sys(call);
     ntp_request(pkt, r.nonce);
-    s.last_send = now;
     s.next_send = now + s.spacing;
     // T1 is read last, right before the datagram leaves.
-    r.t1 = realtime();
+    r.t1 = realtime(&r.fl);
     ssize_t w = send(s.fd, pkt, ntp_size, 0);
     if (w == static_cast<ssize_t>(ntp_size)) {
         r.state = req_state::open;
-        ++s.open;
         any_sent = true;
         return;
     }
@@ -208,11 +270,22 @@ void send_request(server& s, int64_t now)
 
 void refuse(int i, verdict v, uint32_t refid)
 {
-    char text[reason_max];
-    say_refused(servers[i].a, reason_text(v, refid, text));
-    refused_by = i;
-    refused = v;
-    refused_refid = refid;
+    server& s = servers[i];
+    if (s.said < said_max) {
+        char text[reason_max];
+        say_refused(s.a, reason_text(v, refid, text));
+    } else if (s.said == said_max) {
+        say_quiet(s.a);
+    }
+    if (s.said <= said_max)
+        ++s.said;
+    if (v != verdict::wrong_source) {
+        // Not a reply from the server at all is never reported as the
+        // reason the run failed.
+        refused_by = i;
+        refused = v;
+        refused_refid = refid;
+    }
 }
 
 void handle(int i, size_t len, const sockaddr_storage& from, socklen_t fromlen, uint64_t t4)
@@ -220,10 +293,7 @@ void handle(int i, size_t len, const sockaddr_storage& from, socklen_t fromlen, 
     server& s = servers[i];
     addr src;
     if (!addr_from_sockaddr(from, fromlen, &src) || !addr_equal(src, s.a)) {
-        // Not a reply from the server at all: said, but never reported as
-        // the reason the run failed.
-        char text[reason_max];
-        say_refused(s.a, reason_text(verdict::wrong_source, 0, text));
+        refuse(i, verdict::wrong_source, 0);
         return;
     }
     s.replied = true;
@@ -241,28 +311,28 @@ void handle(int i, size_t len, const sockaddr_storage& from, socklen_t fromlen, 
     // one, is dropped without a word.
     if (which >= 0 && s.req[which].state == req_state::closed)
         return;
-    uint64_t nonce = which >= 0 ? s.req[which].nonce : 0;
-    uint64_t t1 = which >= 0 ? s.req[which].t1 : 0;
+    request none = {};
+    const request& rq = which >= 0 ? s.req[which] : none;
     sample sm;
-    verdict v = reply_check(p, nonce, t1, t4, &sm);
+    verdict v = reply_check(p, rq.nonce, rq.t1, t4, rq.fl, &sm);
     if (v != verdict::not_server && v != verdict::bad_version && v != verdict::bad_origin) {
         // It echoed the nonce: this is the server's answer, good or not.
         s.req[which].state = req_state::closed;
-        --s.open;
     }
     if (v == verdict::good) {
         say_sample(s.a, sm);
-        if (!s.have || sm.delay < s.best.delay)
+        if (s.good == 0 || sm.delay < s.best.delay)
             s.best = sm;
-        s.have = true;
+        ++s.good;
         return;
     }
     refuse(i, v, p.refid);
     if (v == verdict::kod_deny || v == verdict::kod_rstr) {
-        drop(s);
+        stop(s, srv_state::dropped);
     } else if (v == verdict::kod_rate) {
-        s.spacing *= 2;
-        s.next_send = s.last_send + s.spacing;
+        // Asked to slow down: a one-shot client can only stop. What the
+        // server already gave still counts.
+        stop(s, srv_state::done);
     }
 }
 
@@ -284,7 +354,7 @@ uint64_t arrival(msghdr& m)
             }
         }
     }
-    return realtime();
+    return realtime(nullptr);
 }
 #pragma GCC diagnostic pop
 
@@ -307,9 +377,8 @@ void receive(int i)
                 continue;
             if (errno == error_again || errno == error_wouldblock)
                 return;
-            server_error(s, "recvmsg");
-            if (!transient(errno))
-                drop(s);
+            if (!transient(server_error(s, "recvmsg")))
+                stop(s, srv_state::dropped);
             return;
         }
         uint64_t t4 = arrival(m);
@@ -347,7 +416,7 @@ void resolved(int k, int64_t now)
         return;
     }
     for (int j = 0; j < n; ++j)
-        add_server(list[j], now);
+        add_server(list[j], resolver_src[k], now);
 }
 
 uint64_t magnitude(int64_t v)
@@ -356,37 +425,47 @@ uint64_t magnitude(int64_t v)
     return v < 0 ? 0 - u : u;
 }
 
-choice conclude()
+int64_t conclude()
 {
+    // One candidate per vote: the lowest-delay sample of its addresses.
     sample cand[max_servers];
     int owner[max_servers];
     int n = 0;
     for (int i = 0; i < nservers; ++i) {
-        if (servers[i].sent > 0 && !servers[i].replied)
-            say_silent(servers[i].a);
-        if (servers[i].have && servers[i].state != srv_state::dropped) {
-            cand[n] = servers[i].best;
-            owner[n++] = i;
+        server& s = servers[i];
+        if (s.sent > 0 && !s.replied)
+            say_silent(s.a);
+        if (s.good == 0 || s.state == srv_state::dropped)
+            continue;
+        int c = 0;
+        while (c < n && servers[owner[c]].vote != s.vote)
+            ++c;
+        if (c == n) {
+            ++n;
+        } else if (cand[c].delay <= s.best.delay) {
+            continue;
         }
+        cand[c] = s.best;
+        owner[c] = i;
     }
     char text[addr_text_max];
     char num[fmt_max + 1];
     if (n > 0) {
-        int w = 0;
+        int64_t offset = 0;
+        int chimers = 0;
         bool truechimer[max_servers];
-        if (select_offset(cand, n, &w, truechimer) == select_result::no_majority)
+        if (select_offset(cand, n, &offset, truechimer, &chimers) == select_result::no_majority)
             fail(111, "servers disagree: no majority", nullptr, nullptr, nullptr);
         for (int i = 0; i < n; ++i) {
             if (!truechimer[i])
                 say_falseticker(servers[owner[i]].a);
         }
-        const addr& a = servers[owner[w]].a;
-        if (opt.capped && magnitude(cand[w].offset) > opt.cap_ns) {
-            num[fmt_snsec(num, cand[w].offset)] = '\0';
-            fail(111, "offset beyond the cap: ", addr_text(a, text), ": ", num);
+        if (opt.capped && magnitude(offset) > opt.cap_ns) {
+            num[fmt_snsec(num, offset)] = '\0';
+            fail(111, "offset beyond the cap: ", num, nullptr, nullptr);
         }
-        say_chosen(a, cand[w].offset);
-        return {a, cand[w]};
+        say_chosen(offset, chimers);
+        return offset;
     }
     if (refused_by >= 0) {
         char why[reason_max];
@@ -410,35 +489,85 @@ choice conclude()
     fail(111, "no reply before the deadline", nullptr, nullptr, nullptr);
 }
 
+// Reads the sources, pools first, and shares the address table among them:
+// a round at a time, each taking one more address while it may, so that no
+// name crowds out the others.
+void take_sources(int argc, char** argv)
+{
+    for (int i = 0; i < opt.npools + argc - opt.first; ++i) {
+        bool pool = i < opt.npools;
+        const char* text = pool ? opt.pools[i] : argv[opt.first + i - opt.npools];
+        source& so = sources[nsources++];
+        so = {};
+        so.text = text;
+        so.arg = server_parse(text);
+        if (so.arg.kind == arg_kind::bad)
+            fail(100, "bad server address: ", text, nullptr, nullptr);
+        so.kind = so.arg.kind == arg_kind::literal ? src_kind::literal
+            : pool                                 ? src_kind::pool
+                                                   : src_kind::name;
+    }
+    int room = max_servers;
+    for (int round = 0; room > 0; ++round) {
+        bool took = false;
+        for (int i = 0; i < nsources && room > 0; ++i) {
+            source& so = sources[i];
+            int most = so.kind == src_kind::literal ? 1 : so.kind == src_kind::name ? name_share
+                                                                                  : pool_share;
+            if (so.share == round && round < most) {
+                ++so.share;
+                --room;
+                took = true;
+            }
+        }
+        if (!took)
+            break;
+    }
 }
 
-choice run(const options& o, int argc, char** argv)
+// A random wait before anything goes out, so that a fleet powered up
+// together does not ask together.
+void start_delay()
+{
+    if (opt.delay_ns == 0)
+        return;
+    int64_t until = mono() + static_cast<int64_t>(jitter_get() % (opt.delay_ns + 1));
+    for (int64_t now = mono(); now < until; now = mono()) {
+        int64_t ms = (until - now + 999999) / 1000000;
+        if (poll(nullptr, 0, static_cast<int>(ms > 1000 ? 1000 : ms)) == -1 && errno != error_intr)
+            die_sys("poll");
+    }
+}
+
+}
+
+int64_t run(const options& o, int argc, char** argv)
 {
     opt = o;
-    int64_t now = mono();
-    const int64_t deadline = now + static_cast<int64_t>(o.deadline_ns);
+    floor_sec = o.floor_set ? o.floor : floor_build;
 
     // Every argument is checked before anything is started.
-    if (argc - o.first > max_servers)
-        fail(100, "more than 16 servers", nullptr, nullptr, nullptr);
-    for (int i = o.first; i < argc; ++i) {
-        if (server_parse(argv[i]).kind == arg_kind::bad)
-            fail(100, "bad server address: ", argv[i], nullptr, nullptr);
-    }
+    take_sources(argc, argv);
+    start_delay();
+    int64_t now = mono();
+    deadline = now + static_cast<int64_t>(o.deadline_ns);
+    timed_deadline(deadline);
+
     // The child gives up by itself a second after the deadline, should it
     // outlive us.
     unsigned alarm_s = static_cast<unsigned>(o.deadline_ns / ns_per_sec) + 2;
-    for (int i = o.first; i < argc; ++i) {
-        server_arg sa = server_parse(argv[i]);
-        if (sa.kind == arg_kind::literal) {
-            add_server(sa.a, now);
+    for (int i = 0; i < nsources; ++i) {
+        source& so = sources[i];
+        if (so.kind == src_kind::literal) {
+            add_server(so.arg.a, i, now);
             continue;
         }
-        resolver& r = resolvers[nresolvers++];
+        resolver& r = resolvers[nresolvers];
         r = {};
-        r.name = sa.name;
-        r.name_len = sa.name_len;
-        r.port = sa.a.port;
+        r.name = so.arg.name;
+        r.name_len = so.arg.name_len;
+        r.port = so.arg.a.port;
+        resolver_src[nresolvers++] = i;
         const char* call = nullptr;
         if (!resolve_start(&r, alarm_s, &call)) {
             --nresolvers;
@@ -446,8 +575,8 @@ choice run(const options& o, int argc, char** argv)
         }
     }
 
-    pollfd pfd[2 * max_servers];
-    int who[2 * max_servers]; // a server's index, or -1 - a resolver's
+    pollfd pfd[max_servers + sources_max];
+    int who[max_servers + sources_max]; // a server's index, or -1 - a resolver's
     for (;;) {
         now = mono();
         // Under -n the lines are the result: losing them is a failure.
@@ -462,16 +591,17 @@ choice run(const options& o, int argc, char** argv)
         int64_t wake = deadline;
         for (int i = 0; i < nservers; ++i) {
             server& s = servers[i];
-            if (s.state == srv_state::active && s.sent < opt.count && now >= s.next_send)
-                send_request(s, now);
-            if (s.state == srv_state::active && s.sent == opt.count && s.open == 0) {
-                close(s.fd);
-                s.fd = -1;
-                s.state = srv_state::done;
-            }
             if (s.state != srv_state::active)
                 continue;
-            if (s.sent < opt.count && s.next_send < wake)
+            // Enough: this server, or the host it is an address of, has
+            // given the good replies asked for.
+            if (votes_good(s.vote) >= opt.count) {
+                stop(s, srv_state::done);
+                continue;
+            }
+            if (s.sent < requests_max && now >= s.next_send)
+                send_request(s, now);
+            if (s.sent < requests_max && s.next_send < wake)
                 wake = s.next_send;
             pfd[npfd] = {s.fd, POLLIN, 0};
             who[npfd++] = i;
@@ -482,7 +612,7 @@ choice run(const options& o, int argc, char** argv)
                 who[npfd++] = -1 - k;
             }
         }
-        // Done early: every server answered or was given up on.
+        // Done early: every server answered enough or was given up on.
         if (npfd == 0)
             break;
 

@@ -1,23 +1,21 @@
 #pragma once
 
-#include "addr.h"
-#include "check.h"
+#include <stdint.h>
+
 #include "options.h"
 
 // At most this many server addresses are queried in a run: the socket and
-// request tables are static. Addresses beyond it, from names that resolve to
-// many, are ignored (and said so under -n and -v); more SERVER arguments
-// than this are refused.
+// request tables are static. The table is shared fairly: each SERVER
+// argument and each pool gets a share before any gets a second, a server
+// name at most 2 addresses, a pool at most 4, a numeric address 1.
 constexpr int max_servers = 16;
+constexpr int name_share = 2;
+constexpr int pool_share = 4;
 
-// The sample chosen, and whose it is.
-struct choice {
-    addr a;
-    sample s;
-};
-
-// Queries the servers named by argv[o.first ..] until each has answered
-// o.count requests or is given up on, or until the deadline, and chooses an
-// offset. Does not return on failure: it dies with the fatal line, status
-// 111 (100 for a bad SERVER argument), after killing any resolver child.
-choice run(const options& o, int argc, char** argv);
+// Queries the servers named by argv[o.first ..] and the pools of o until
+// each has given o.count good replies or is given up on, or until the
+// deadline, and returns the offset chosen: the median of the servers that
+// agree, one vote per server named and per address of a pool. Does not
+// return on failure: it dies with the fatal line, status 111 (100 for a
+// bad SERVER argument), after killing any resolver child.
+int64_t run(const options& o, int argc, char** argv);

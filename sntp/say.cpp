@@ -94,9 +94,19 @@ void say_error(const addr& a, const char* call, int err)
     end();
 }
 
-void say_ignored(const addr& a)
+void say_quiet(const addr& a)
 {
-    say_about(a, ": ignored: more than 16 server addresses");
+    say_about(a, ": more refusals not shown");
+}
+
+void say_ignored(const addr& a, const char* why)
+{
+    if (!out)
+        return;
+    put_addr(a);
+    puts(": ignored: ");
+    puts(why);
+    end();
 }
 
 void say_unresolved(const char* name, int name_len, const char* why)
@@ -119,14 +129,17 @@ void say_falseticker(const addr& a)
     say_about(a, ": falseticker");
 }
 
-void say_chosen(const addr& a, int64_t offset)
+void say_chosen(int64_t offset, int servers)
 {
     if (!out)
         return;
-    puts("chosen ");
-    put_addr(a);
-    puts(" offset ");
+    puts("chosen offset ");
     put(num, fmt_snsec(num, offset));
+    if (servers > 1) {
+        puts(", the median of ");
+        put(num, fmt_ulong(num, static_cast<uint64_t>(servers)));
+        puts(" servers");
+    }
     end();
 }
 

@@ -38,7 +38,8 @@ int64_t select_distance(const sample& s)
     return s.delay / 2 + static_cast<int64_t>(s.root_distance) + prec + select_slack_ns;
 }
 
-select_result select_offset(const sample* s, int n, int* winner, bool* truechimer)
+select_result select_offset(const sample* s, int n, int64_t* offset, bool* truechimer,
+    int* chimers)
 {
     int64_t dist[select_max];
     for (int i = 0; i < n; ++i) {
@@ -72,14 +73,24 @@ select_result select_offset(const sample* s, int n, int* winner, bool* truechime
         if (!have_lo || !have_hi)
             continue;
 
-        // The truechimers are the intervals that reach into [lo, hi].
-        int best = -1;
+        // The truechimers are the intervals that reach into [lo, hi]; their
+        // offsets, in order, give the median.
+        int64_t sorted[select_max];
+        int m = 0;
         for (int i = 0; i < n; ++i) {
             truechimer[i] = s[i].offset + dist[i] >= lo && s[i].offset - dist[i] <= hi;
-            if (truechimer[i] && (best < 0 || dist[i] < dist[best]))
-                best = i;
+            if (!truechimer[i])
+                continue;
+            int j = m++;
+            for (; j > 0 && sorted[j - 1] > s[i].offset; --j)
+                sorted[j] = sorted[j - 1];
+            sorted[j] = s[i].offset;
         }
-        *winner = best;
+        // The two middle offsets lie within 2^32 s of each other, so their
+        // difference cannot overflow.
+        int64_t a = sorted[(m - 1) / 2], b = sorted[m / 2];
+        *offset = a + (b - a) / 2;
+        *chimers = m;
         return select_result::chosen;
     }
     return select_result::no_majority;

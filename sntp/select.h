@@ -17,7 +17,10 @@
 // servers, try to find a point shared by n, then n - 1, ... intervals, while
 // more than half of them still agree.
 //
-// Among the truechimers the one with the smallest d wins.
+// The truechimers' offsets are then combined by their median (with an even
+// number, the midpoint of the middle two), so that no single server's
+// claims decide the result: a server that claims a tiny distance can only
+// move the median as far as an honest neighbour stands.
 
 constexpr int64_t select_slack_ns = 1000000;
 
@@ -26,8 +29,9 @@ int64_t select_distance(const sample& s);
 
 enum class select_result { chosen, no_majority };
 
-// Chooses among n samples (n <= select_max). On chosen, *winner is the index
-// of the chosen sample, and truechimer[i] tells for each whether it agreed
-// with the majority.
+// Chooses among n samples (n <= select_max). On chosen, *offset is the
+// median of the truechimers' offsets, truechimer[i] tells for each sample
+// whether it agreed with the majority, and *chimers counts them.
 constexpr int select_max = 16;
-select_result select_offset(const sample* s, int n, int* winner, bool* truechimer);
+select_result select_offset(const sample* s, int n, int64_t* offset, bool* truechimer,
+    int* chimers);

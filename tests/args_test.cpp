@@ -23,7 +23,9 @@ const server_case server_cases[] = {
     {"2001:db8::1", arg_kind::literal, "[2001:db8::1]:123"},
     {"[2001:db8::1]", arg_kind::literal, "[2001:db8::1]:123"},
     {"[::1]:11123", arg_kind::literal, "[::1]:11123", 11123},
-    {"[::ffff:192.0.2.1]:5", arg_kind::literal, "[::ffff:192.0.2.1]:5", 5},
+    {"[::ffff:192.0.2.1]:5", arg_kind::literal, "192.0.2.1:5", 5},
+    {"::ffff:127.0.0.1", arg_kind::literal, "127.0.0.1:123"},
+    {"::ffff:1:7f00:1", arg_kind::literal, "[::ffff:1:7f00:1]:123"},
     {"pool.ntp.org", arg_kind::name, "pool.ntp.org"},
     {"localhost:11123", arg_kind::name, "localhost", 11123},
     {"a_b-c.example.", arg_kind::name, "a_b-c.example."},
@@ -42,6 +44,15 @@ const server_case server_cases[] = {
     {"[pool.ntp.org]:123", arg_kind::bad},
     {"2001:db8::zz", arg_kind::bad},
     {"fe80::1%eth0", arg_kind::bad},
+    // What the resolver would take as IPv4 addresses in short forms.
+    {"127.1", arg_kind::bad},
+    {"2130706433:123", arg_kind::bad},
+    {"0x7f.1", arg_kind::bad},
+    {"017700000001", arg_kind::bad},
+    {"127.0.0.1.", arg_kind::bad},
+    {"1.2.3.4.5", arg_kind::name, "1.2.3.4.5"},
+    {"0x7g.example", arg_kind::name, "0x7g.example"},
+    {"3com", arg_kind::name, "3com"},
     {"host name", arg_kind::bad},
     {"host/name", arg_kind::bad},
     {"-n", arg_kind::bad},
@@ -94,15 +105,24 @@ struct option_case {
     int count = count_default;
     int64_t cap = -1; // -1: no cap
     int first = 0;
+    int npools = 0;
+    uint64_t delay = 0;
+    int64_t floor = -1; // -1: the build's
 };
 
 const option_case option_cases[] = {
-    {{"h"}, opt_error::none, false, false, deadline_default_ns, 4, -1, 1},
+    {{"h"}, opt_error::none, false, false, deadline_default_ns, count_default, -1, 1},
     {{"-nv", "-t0.5", "-c", "8", "-m", "2.25", "h", "-n"}, opt_error::none, true, true,
         500000000, 8, 2250000000, 7},
-    {{"-v", "-t", "60", "--", "-h"}, opt_error::none, false, true, 60000000000, 4, -1, 5},
+    {{"-v", "-t", "60", "--", "-h"}, opt_error::none, false, true, 60000000000, count_default, -1,
+        5},
+    {{"-p", "pool.example", "-d10", "-f", "2026-12-08", "-ppool2"}, opt_error::none, false, false,
+        deadline_default_ns, count_default, -1, 7, 2, 10000000000, 1796688000},
+    {{"-d", "0", "-f1970-01-01", "h"}, opt_error::none, false, false, deadline_default_ns,
+        count_default, -1, 4, 0, 0, 0},
     {{"-t", "0.1", "-c1", "-m0", "h"}, opt_error::none, false, false, 100000000, 1, 0, 5},
-    {{"-t", "9", "-t3.000000001", "h"}, opt_error::none, false, false, 3000000001, 4, -1, 4},
+    {{"-t", "9", "-t3.000000001", "h"}, opt_error::none, false, false, 3000000001, count_default,
+        -1, 4},
     {{}, opt_error::usage},
     {{"-n"}, opt_error::usage},
     {{"-x", "h"}, opt_error::usage},
@@ -121,6 +141,11 @@ const option_case option_cases[] = {
     {{"-c", "", "h"}, opt_error::count},
     {{"-m", "1e3", "h"}, opt_error::cap},
     {{"-m", "-1", "h"}, opt_error::cap},
+    {{"-d", "3600.000000001", "h"}, opt_error::delay},
+    {{"-d", "-1", "h"}, opt_error::delay},
+    {{"-f", "2026-13-01", "h"}, opt_error::floor},
+    {{"-f", "@1796688000", "h"}, opt_error::floor},
+    {{"-p"}, opt_error::usage},
 };
 
 TEST(Args, Options)
@@ -149,6 +174,28 @@ TEST(Args, Options)
             EXPECT_EQ(o.cap_ns, static_cast<uint64_t>(c.cap)) << shown;
         }
         EXPECT_EQ(o.first, c.first) << shown;
+        EXPECT_EQ(o.npools, c.npools) << shown;
+        EXPECT_EQ(o.delay_ns, c.delay) << shown;
+        EXPECT_EQ(o.floor_set, c.floor >= 0) << shown;
+        if (c.floor >= 0) {
+            EXPECT_EQ(o.floor, c.floor) << shown;
+        }
+    }
+    // Sixteen servers and pools together at most.
+    for (int pools : {0, 8, 16}) {
+        std::vector<char*> argv = {const_cast<char*>("varnel-sntp")};
+        for (int i = 0; i < pools; ++i)
+            argv.push_back(const_cast<char*>("-pp"));
+        for (int i = pools; i < 17; ++i)
+            argv.push_back(const_cast<char*>("h"));
+        options o;
+        const char* bad = nullptr;
+        EXPECT_EQ(options_parse(static_cast<int>(argv.size()), argv.data(), &o, &bad),
+            opt_error::sources) << pools;
+        argv.pop_back();
+        o = {};
+        EXPECT_EQ(options_parse(static_cast<int>(argv.size()), argv.data(), &o, &bad),
+            opt_error::none) << pools;
     }
 }
 

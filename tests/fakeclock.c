@@ -7,13 +7,19 @@
  *   select        returns at once;
  *   settimeofday  refuses what the kernel refuses (EINVAL), else succeeds
  *                 without doing anything.
- * select and settimeofday append what they were handed to FAKECLOCK_LOG. */
+ * select and settimeofday append what they were handed to FAKECLOCK_LOG.
+ * For varnel-sntp it also stands in for a kernel whose random pool is never
+ * seeded:
+ *   getrandom     with FAKECLOCK_UNSEEDED set, fails with EAGAIN, as the
+ *                 kernel does for GRND_NONBLOCK before its pool is ready. */
 #define _GNU_SOURCE
 #include <errno.h>
 #include <fcntl.h>
 #include <stdio.h>
 #include <stdlib.h>
+#include <sys/random.h>
 #include <sys/select.h>
+#include <sys/syscall.h>
 #include <sys/time.h>
 #include <unistd.h>
 
@@ -77,4 +83,13 @@ int settimeofday(const struct timeval* tv, const struct timezone* tz)
         return -1;
     }
     return 0;
+}
+
+ssize_t getrandom(void* buf, size_t len, unsigned flags)
+{
+    if (getenv("FAKECLOCK_UNSEEDED")) {
+        errno = EAGAIN;
+        return -1;
+    }
+    return syscall(SYS_getrandom, buf, len, flags);
 }

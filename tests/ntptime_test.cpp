@@ -70,10 +70,14 @@ struct exchange {
     int64_t offset;
     int64_t delay;
     const char* record;
+    int64_t floor = 0; // seconds since 1970
+    verdict want = verdict::good;
 };
 
 constexpr int64_t era1 = 2085978496; // 2036-02-07 06:28:16 UTC
 constexpr int64_t y2038 = 2147483648;
+constexpr int64_t y2026 = 1796688000;          // 2026-12-08
+constexpr int64_t y2040 = 2208988800;          // 2040-01-01
 
 const exchange exchanges[] = {
     {"server 3.25 s ahead", 1700000000, 0, 1700000003, 260000000, 1700000003, 260100000,
@@ -98,6 +102,27 @@ const exchange exchanges[] = {
         1700000000, 20000000, -300, 20000000, "00000000ffffffff3b9ac8d400000000"},
     {"no offset", 1700000000, 0, 1700000000, 1000, 1700000000, 1000, 1700000000, 2000, 0, 2000,
         "00000000000000000000000000000000"},
+    // Below the floor the era is judged from the floor, not from the clock.
+    {"clock at 1970 below the floor, server a day past it", 5, 0, y2026 + 86400, 0,
+        y2026 + 86400, 0, 5, 0, (y2026 + 86395) * 1000000000, 0,
+        "000000006b1899fb0000000000000000", y2026},
+    {"clock at 1970, server in 2040: out of reach, not 136 years off", 0, 0, y2040, 0, y2040, 0,
+        0, 0, 0, 0, "", y2026, verdict::offset_out_of_range},
+    {"the same without a floor: the wrong era would go back before 1970", 0, 0, y2040, 0, y2040,
+        0, 0, 0, 0, 0, "", 0, verdict::below_floor},
+    {"clock raised to the floor, server in 2040", y2026, 0, y2040, 0, y2040, 0, y2026, 0,
+        (y2040 - y2026) * 1000000000, 0, "00000000189336000000000000000000", y2026},
+    {"floor a second before the 2036 rollover, server a second after", 0, 0, era1 + 1, 0,
+        era1 + 1, 0, 0, 0, (era1 + 1) * 1000000000, 0, "000000007c5581810000000000000000",
+        era1 - 1},
+    {"floor a second after the rollover", 0, 0, era1 + 2, 0, era1 + 2, 0, 0, 0,
+        (era1 + 2) * 1000000000, 0, "000000007c5581820000000000000000", era1 + 1},
+    {"floor a second before 2038-01-19 03:14:08, the farthest step", 1, 0, y2038, 0, y2038, 0, 1,
+        0, (y2038 - 1) * 1000000000, 0, "000000007fffffff0000000000000000", y2038 - 1},
+    {"floor a second after it, a step too far", 1, 0, y2038 + 1, 0, y2038 + 1, 0, 1, 0, 0, 0, "",
+        y2038 + 1, verdict::offset_out_of_range},
+    {"server below the floor", y2026 + 60, 0, y2026 - 60, 0, y2026 - 60, 0, y2026 + 60, 0, 0, 0,
+        "", y2026, verdict::below_floor},
 };
 
 TEST(NtpTime, OffsetAndDelay)
@@ -111,8 +136,12 @@ TEST(NtpTime, OffsetAndDelay)
         p.rec = at(e.t2s, e.t2n);
         p.xmt = at(e.t3s, e.t3n);
         sample s{};
-        ASSERT_EQ(reply_check(p, 1, at(e.t1s, e.t1n), at(e.t4s, e.t4n), &s), verdict::good)
+        ASSERT_EQ(reply_check(p, 1, at(e.t1s, e.t1n), at(e.t4s, e.t4n),
+                      ntp_floor(e.floor, e.t1s, e.t1n), &s),
+            e.want)
             << e.name;
+        if (e.want != verdict::good)
+            continue;
         EXPECT_EQ(s.offset, e.offset) << e.name;
         EXPECT_EQ(s.delay, e.delay) << e.name;
         int64_t sec;
@@ -137,12 +166,28 @@ TEST(NtpTime, OffsetBeyondTheRecord)
     p.rec = t1 + 0x7fffffffffffffffu;
     p.xmt = p.rec;
     sample s{};
-    EXPECT_EQ(reply_check(p, 1, t1, t1, &s), verdict::offset_out_of_range);
+    EXPECT_EQ(reply_check(p, 1, t1, t1, no_floor, &s), verdict::offset_out_of_range);
     // A tick less each way and it fits, just.
     p.rec -= uint64_t{1} << 31;
     p.xmt = p.rec;
-    EXPECT_EQ(reply_check(p, 1, t1, t1, &s), verdict::good);
+    EXPECT_EQ(reply_check(p, 1, t1, t1, no_floor, &s), verdict::good);
     EXPECT_EQ(s.offset, 2147483647500000000);
+}
+
+TEST(NtpTime, FloorGap)
+{
+    // Clamped to 2^62 ns at most either way, whatever the reading.
+    const std::tuple<int64_t, int64_t, long, int64_t> cases[] = {
+        {y2026, y2026, 0, 0},
+        {y2026, y2026 - 1, 250000000, 750000000},
+        {y2026, y2026 + 1, 0, -1000000000},
+        {y2026, 0, 0, y2026 * 1000000000},
+        {4294967295, INT64_MIN, 0, 4600000000000000000},
+        {0, INT64_MAX, 999999999, -4600000000999999999},
+    };
+    for (const auto& [fl, sec, nsec, want] : cases)
+        EXPECT_EQ(ntp_floor(fl, sec, nsec).gap_ns, want) << fl << " " << sec;
+    EXPECT_EQ(ntp_floor(era1, 0, 0).ntp, 0u);
 }
 
 TEST(NtpTime, Split)

@@ -139,6 +139,8 @@ const mutation mutations[] = {
     {"root fields all ones", [](bytes& b) { put32(&b[4], ~0u); put32(&b[8], ~0u); },
         verdict::root_distance},
     {"T3 a tick before T2", [](bytes& b) { put64(&b[40], t2 - 1); }, verdict::xmt_before_rec},
+    {"reference a tick after T3", [](bytes& b) { put64(&b[16], t3 + 1); }, verdict::ref_after_xmt},
+    {"reference equal to T3", [](bytes& b) { put64(&b[16], t3); }, verdict::good},
     {"server held it longer than the round trip",
         [](bytes& b) { put64(&b[40], t2 + (t4 - t1) + (1 << 12)); }, verdict::negative_delay},
     {"delay 3 s", [](bytes& b) { put64(&b[40], t2); }, verdict::good, ntp_size,
@@ -155,7 +157,7 @@ TEST(Reply, EachRuleRefuses)
         verdict v = verdict::short_packet;
         sample s{};
         if (ntp_parse(b.data(), m.len, &p))
-            v = reply_check(p, nonce, t1, t4 + m.later, &s);
+            v = reply_check(p, nonce, t1, t4 + m.later, no_floor, &s);
         EXPECT_EQ(static_cast<int>(v), static_cast<int>(m.want)) << m.name;
         if (v == verdict::good) {
             EXPECT_EQ(s.stratum, b[1]) << m.name;
@@ -170,12 +172,12 @@ TEST(Reply, GoodReplyIsMeasured)
     ntp_packet p;
     ASSERT_TRUE(ntp_parse(b.data(), ntp_size, &p));
     sample s{};
-    ASSERT_EQ(reply_check(p, nonce, t1, t4, &s), verdict::good);
+    ASSERT_EQ(reply_check(p, nonce, t1, t4, no_floor, &s), verdict::good);
     EXPECT_EQ(s.offset, 3250000000);
     EXPECT_EQ(s.delay, 20000000);
     EXPECT_EQ(s.root_distance, 31250000u); // 1/64 + 1/64 s
     // No request of ours matches: the caller passes 0, never accepted.
-    EXPECT_EQ(reply_check(p, 0, t1, t4, &s), verdict::bad_origin);
+    EXPECT_EQ(reply_check(p, 0, t1, t4, no_floor, &s), verdict::bad_origin);
 }
 
 TEST(Reply, ReasonTexts)

@@ -5,7 +5,8 @@
 // Input: T1 and T4 (8 bytes each, big-endian NTP timestamps), then the
 // datagram. Each datagram is checked twice: against a nonce it does not
 // echo, and against its own origin, so the checks past the origin are
-// reached as often as the others.
+// reached as often as the others; each with no floor, and with a floor taken
+// from the reference timestamp's seconds against a clock read as T1.
 
 #include <stddef.h>
 #include <stdint.h>
@@ -55,10 +56,11 @@ void check_good(const ntp_packet& p, uint64_t nonce, const sample& s)
     char text[fmt_max];
     require(fmt_snsec(text, s.offset) <= fmt_max);
 
-    int winner = -1;
+    int64_t chosen = 0;
+    int chimers = 0;
     bool truechimer[1];
-    require(select_offset(&s, 1, &winner, truechimer) == select_result::chosen);
-    require(winner == 0 && truechimer[0]);
+    require(select_offset(&s, 1, &chosen, truechimer, &chimers) == select_result::chosen);
+    require(chosen == s.offset && chimers == 1 && truechimer[0]);
 }
 
 }
@@ -75,17 +77,24 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size)
         return 0;
     }
     const uint64_t nonces[] = {0x0123456789abcdefu, p.org};
-    for (uint64_t nonce : nonces) {
+    const floor_ref floors[] = {no_floor,
+        ntp_floor(static_cast<int64_t>(p.ref >> 32),
+            static_cast<int64_t>(static_cast<uint32_t>(t1 >> 32) - ntp_unix_epoch), 0)};
+    for (int k = 0; k < 4; ++k) {
+        uint64_t nonce = nonces[k & 1];
+        const floor_ref& f = floors[k >> 1];
         sample s;
-        verdict v = reply_check(p, nonce, t1, t4, &s);
+        verdict v = reply_check(p, nonce, t1, t4, f, &s);
         char text[reason_max];
         const char* t = reason_text(v, p.refid, text);
         int n = 0;
         for (; t[n]; ++n)
             require(t[n] >= ' ' && t[n] <= '~');
         require(n > 0 && n < reason_max);
-        if (v == verdict::good)
+        if (v == verdict::good) {
             check_good(p, nonce, s);
+            require(s.offset >= f.gap_ns);
+        }
         else
             require(v != verdict::wrong_source);
     }

@@ -1,14 +1,18 @@
 /* fakentp: the tests' own NTP server, which answers each request as a
  * script says, so that the client's every refusal can be provoked.
  *
- * usage: fakentp [-4|-6] -p PORT [-s SHIFT] [-l LOGFILE] SCRIPT
+ * usage: fakentp [-4|-6] -p PORT [-a ADDRESS] [-s SHIFT] [-T SECONDS] [-l LOGFILE] SCRIPT
  *
- * It listens on the loopback address only (127.0.0.1, or ::1 with -6); port
- * 0 picks a free one. Once it listens it prints the port on standard output
+ * It listens on the loopback address only (127.0.0.1, or ::1 with -6, or
+ * with -a another loopback address such as 127.0.0.2); port 0 picks a free
+ * one. Once it listens it prints the port on standard output
  * and closes it, so a test can wait for that line. SCRIPT is a
  * comma-separated list of behaviours, one per request in turn, the last
  * repeating. It serves its own CLOCK_REALTIME plus SHIFT seconds (decimal,
- * signed, up to nine fractional digits). Each request is logged as one line
+ * signed, up to nine fractional digits); with -T, the Unix time SECONDS
+ * (decimal) as of its start plus SHIFT, running on CLOCK_MONOTONIC, so that
+ * a client that steps the clock of the machine they share does not move
+ * the time served. Each request is logged as one line
  * "MONOTONIC-NS LENGTH LI-VN-MODE TRANSMIT-HEX SOURCE-PORT BEHAVIOUR", so a
  * test can count queries, measure their spacing and check their form.
  * SIGTERM ends it with status 0; a failure of its own is status 111. */
@@ -29,14 +33,19 @@
 enum behaviour {
     GOOD, SILENT, SHORT, MODE3, VERSION0, VERSION5, BADORIGIN, ZEROORIGIN,
     ZERORECV, ZEROXMT, LI3, STRATUM16, ROOTDIST, REVERSED, NEGDELAY, SLOW,
-    KOD, KOD_BADORIGIN, KOD_BINARY, FLOOD, WRONGPORT, DUP,
+    KOD, KOD_BADORIGIN, KOD_BINARY, FLOOD, WRONGPORT, DUP, GUARD, GUARDKOD, LATE,
 };
 
 static const char* const names[] = {
     "good", "silent", "short", "mode3", "version0", "version5", "badorigin", "zeroorigin",
     "zerorecv", "zeroxmt", "li3", "stratum16", "rootdist", "reversed", "negdelay", "slow",
-    NULL, NULL, "kod-binary", "flood", "wrongport", "dup",
+    NULL, NULL, "kod-binary", "flood", "wrongport", "dup", "guard", "guardkod", "late",
 };
+
+/* guard and guardkod behave as ntpd does with "restrict limited": a request
+ * less than this after the one before is dropped, or answered with a RATE
+ * kiss. The client's spacing is 2 s; the margin is for scheduling. */
+static const int64_t GUARD_NS = 1900000000;
 
 /* One step of the script: a behaviour and, for a kiss-o'-death, its code. */
 struct step {
@@ -60,7 +69,7 @@ static void die(const char* what)
 
 static void usage(const char* why)
 {
-    fprintf(stderr, "fakentp: %s\nusage: fakentp [-4|-6] -p PORT [-s SHIFT] [-l LOGFILE] SCRIPT\n", why);
+    fprintf(stderr, "fakentp: %s\nusage: fakentp [-4|-6] -p PORT [-a ADDRESS] [-s SHIFT] [-T SECONDS] [-l LOGFILE] SCRIPT\n", why);
     exit(100);
 }
 
@@ -131,6 +140,16 @@ static int64_t now_ns(clockid_t clock)
     return (int64_t)ts.tv_sec * NS + ts.tv_nsec;
 }
 
+/* The time served, before any shift: with -T, a clock of its own. */
+static int64_t fixed = -1, fixed_start;
+
+static int64_t served_ns(void)
+{
+    if (fixed < 0)
+        return now_ns(CLOCK_REALTIME);
+    return fixed + (now_ns(CLOCK_MONOTONIC) - fixed_start);
+}
+
 static void put32(unsigned char* p, uint32_t v)
 {
     p[0] = (unsigned char)(v >> 24);
@@ -177,7 +196,7 @@ static void send_to(int fd, const unsigned char* p, size_t len, const struct soc
         fprintf(stderr, "fakentp: warning: unable to sendto: %s\n", strerror(errno));
 }
 
-static int open_socket(int family, int port, int* bound_port)
+static int open_socket(int family, int port, const char* at, int* bound_port)
 {
     struct sockaddr_storage ss;
     socklen_t len;
@@ -191,6 +210,8 @@ static int open_socket(int family, int port, int* bound_port)
         a->sin6_family = AF_INET6;
         a->sin6_port = htons((uint16_t)port);
         a->sin6_addr = in6addr_loopback;
+        if (at && inet_pton(AF_INET6, at, &a->sin6_addr) != 1)
+            usage("bad address");
         len = sizeof *a;
         if (setsockopt(fd, IPPROTO_IPV6, IPV6_V6ONLY, &one, sizeof one) != 0)
             die("unable to setsockopt IPV6_V6ONLY");
@@ -199,6 +220,8 @@ static int open_socket(int family, int port, int* bound_port)
         a->sin_family = AF_INET;
         a->sin_port = htons((uint16_t)port);
         a->sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        if (at && inet_pton(AF_INET, at, &a->sin_addr) != 1)
+            usage("bad address");
         len = sizeof *a;
     }
     if (bind(fd, (struct sockaddr*)&ss, len) != 0)
@@ -227,11 +250,16 @@ static void log_request(int fd, int64_t mono, const unsigned char* q, ssize_t n,
 int main(int argc, char** argv)
 {
     int family = AF_INET, port = -1, logfd = -1, opt;
+    const char* at = NULL;
     int64_t shift = 0;
-    while ((opt = getopt(argc, argv, "46p:s:l:")) != -1) {
+    while ((opt = getopt(argc, argv, "46a:p:s:T:l:")) != -1) {
         switch (opt) {
         case '4': family = AF_INET; break;
         case '6': family = AF_INET6; break;
+        case 'a':
+            at = optarg;
+            family = strchr(at, ':') ? AF_INET6 : AF_INET;
+            break;
         case 'p': {
             char* end;
             long p = strtol(optarg, &end, 10);
@@ -243,6 +271,11 @@ int main(int argc, char** argv)
         case 's':
             if (!parse_shift(optarg, &shift))
                 usage("bad shift");
+            break;
+        case 'T':
+            if (!parse_shift(optarg, &fixed) || fixed < 0)
+                usage("bad time");
+            fixed_start = now_ns(CLOCK_MONOTONIC);
             break;
         case 'l':
             logfd = open(optarg, O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0644);
@@ -263,14 +296,15 @@ int main(int argc, char** argv)
         die("unable to sigaction");
 
     int bound, other_port;
-    int fd = open_socket(family, port, &bound);
-    int other = open_socket(family, 0, &other_port); /* for wrongport */
+    int fd = open_socket(family, port, at, &bound);
+    int other = open_socket(family, 0, at, &other_port); /* for wrongport */
     char line[8];
     int len = snprintf(line, sizeof line, "%d\n", bound);
     if (write(1, line, (size_t)len) != len)
         die("unable to write the port");
     close(1);
 
+    int64_t last_request = 0;
     for (long count = 0; !stop; count++) {
         unsigned char q[512], r[48];
         struct sockaddr_storage from;
@@ -281,10 +315,13 @@ int main(int argc, char** argv)
                 break;
             die("unable to recvfrom");
         }
-        int64_t t2 = now_ns(CLOCK_REALTIME) + shift;
+        int64_t t2 = served_ns() + shift;
         const struct step* st = &script[count < nsteps ? count : nsteps - 1];
         log_request(logfd, now_ns(CLOCK_MONOTONIC), q, n, &from, st);
-        if (n < 48 || st->b == SILENT)
+        int64_t mono = now_ns(CLOCK_MONOTONIC);
+        int too_soon = count > 0 && mono - last_request < GUARD_NS;
+        last_request = mono;
+        if (n < 48 || st->b == SILENT || (st->b == GUARD && too_soon))
             continue;
 
         /* A good reply; each behaviour then spoils one thing. */
@@ -317,7 +354,7 @@ int main(int argc, char** argv)
         }
 
         /* T3 as late as can be, so that the offset served is exact. */
-        int64_t t3 = st->b == SLOW ? t2 : now_ns(CLOCK_REALTIME) + shift;
+        int64_t t3 = st->b == SLOW ? t2 : served_ns() + shift;
         put_time(r + 40, t3);
         switch (st->b) {
         case MODE3: r[0] = (unsigned char)((r[0] & 0xf8) | 3); break;
@@ -333,11 +370,16 @@ int main(int argc, char** argv)
         case REVERSED: put_time(r + 40, t2 - NS); break;
         case NEGDELAY: put_time(r + 40, t2 + NS); break;
         case KOD: kod(r, st->code); break;
+        case GUARDKOD: if (too_soon) kod(r, "RATE"); break;
         case KOD_BINARY: kod(r, "\x01\x7f\x80\xff"); break;
         default: break;
         }
         if (st->b == SLOW)
             sleep_ns(35 * NS / 10);
+        /* A return path 40 ms longer than the way out: the offset of this
+         * reply comes out 20 ms low, and its delay 40 ms high. */
+        if (st->b == LATE)
+            sleep_ns(40 * NS / 1000);
         send_to(st->b == WRONGPORT ? other : fd, r, st->b == SHORT ? 47 : 48, to, fromlen);
         if (st->b == DUP) {
             /* A second answer to the same request, 100 s off the first. */

@@ -10,14 +10,20 @@
 # sign or a believed duplicate is off by far more.
 # usage: hostile.sh VARNEL-SNTP FAKENTP [EMULATOR]
 # (EMULATOR, such as qemu-mipsel-static, runs a cross-built VARNEL-SNTP
-# and FAKENTP.)
+# and FAKENTP; FAKECLOCK in the environment, the host build's
+# tests/fakeclock.c, adds a run on a kernel whose random pool is never
+# seeded. HOSTILE_ONLY, a regular expression, runs only the table rows it
+# matches.)
 #
 # The script re-runs itself without CAP_SYS_TIME, so nothing it starts can
-# set this machine's clock. All traffic stays on 127.0.0.1 and ::1.
+# set this machine's clock, and in a mount namespace of its own, where a
+# hosts file of its own gives names several addresses. All traffic stays on
+# the loopback: 127.0.0.0/8 and ::1.
 set -u
 here=$(dirname "$0")
 . "$here/../common.sh"
 drop_time_cap "$0" "$@"
+[ -n "${HOSTILE_NS:-}" ] || HOSTILE_NS=1 exec unshare --mount -- bash "$0" "$@"
 sntp=("$1") fake=("$2")
 [ -z "${3:-}" ] || sntp=("$3" "$1") fake=("$3" "$2")
 tmp=$(mktemp -d)
@@ -30,17 +36,29 @@ stop_servers() {
 trap 'stop_servers; rm -rf "$tmp"' EXIT
 export ASAN_OPTIONS=verify_asan_link_order=0
 tolerance_ns=5000000
+first_port="" first_nonce=""
+{
+    echo "127.0.0.1 localhost"
+    echo "::1 localhost liar.test"
+    for i in $(seq 2 19); do
+        echo "127.0.0.$i many.test$( ((i <= 6)) && echo " pool.test")$( ((i == 2)) && echo " liar.test")"
+    done
+} > "$tmp/hosts"
+mount --bind "$tmp/hosts" /etc/hosts || { echo "FAIL: unable to mount a private /etc/hosts"; exit 1; }
 
-# start SERVER...: one fakentp per "FAMILY SHIFT SCRIPT"; fills addrs and
-# logs, in order.
+# start SERVER...: one fakentp per "WHERE SHIFT SCRIPT"; fills addrs, ports
+# and logs, in order. WHERE is 4 (127.0.0.1), 6 (::1) or a loopback
+# address, with "=N" for the port of the Nth server (else a free one).
 start() {
-    local server fam shift_ script i port
-    addrs=() logs=()
+    local server fam shift_ script i port at
+    addrs=() ports=() logs=()
     for server in "$@"; do
         read -r fam shift_ script <<< "$server"
-        i=${#logs[@]}
+        i=${#logs[@]} port=0
+        if [[ $fam == *=* ]]; then port=${ports[${fam#*=} - 1]} fam=${fam%%=*}; fi
+        case $fam in 4) at=(-4) ;; 6) at=(-6) ;; *) at=(-a "$fam") ;; esac
         : > "$tmp/port$i"
-        "${fake[@]}" "-$fam" -p 0 -s "$shift_" -l "$tmp/log$i" "$script" > "$tmp/port$i" &
+        "${fake[@]}" "${at[@]}" -p "$port" -s "$shift_" -l "$tmp/log$i" "$script" > "$tmp/port$i" &
         pids+=($!)
         for ((port = 0; port < 200; port++)); do
             [ -s "$tmp/port$i" ] && break
@@ -48,15 +66,16 @@ start() {
         done
         port=$(cat "$tmp/port$i")
         [ -n "$port" ] || { echo "FAIL: fakentp did not start: $server"; exit 1; }
-        if [ "$fam" == 6 ]; then addrs+=("[::1]:$port"); else addrs+=("127.0.0.1:$port"); fi
-        logs+=("$tmp/log$i")
+        case $fam in 4) fam=127.0.0.1 ;; 6) fam=::1 ;; esac
+        if [[ $fam == *:* ]]; then addrs+=("[$fam]:$port"); else addrs+=("$fam:$port"); fi
+        ports+=("$port") logs+=("$tmp/log$i")
     done
 }
 
 # run ARGS...: the client, timed; leaves status, out, err and elapsed_ms.
 run() {
     local t0=$EPOCHREALTIME t1
-    "${sntp[@]}" "$@" > "$tmp/out" 2> "$tmp/err"
+    "${wrap[@]}" "${sntp[@]}" "$@" > "$tmp/out" 2> "$tmp/err"
     status=$?
     t1=$EPOCHREALTIME
     elapsed_ms=$(( (${t1/./} - ${t0/./}) / 1000 ))
@@ -79,21 +98,25 @@ stdout_is() {
 }
 
 # The case table. Columns, split at " | ":
-#   name | servers (";"-separated "FAMILY SHIFT SCRIPT") | options |
+#   name | servers (";"-separated "WHERE SHIFT SCRIPT") | options (the
+#   servers' addresses follow, unless the options name them: @N the Nth
+#   address, @pN its port; "ignoring=SIG" first runs the client with that
+#   signal ignored) |
 #   status | standard error (@1, @2: the servers' addresses; a leading ~
 #   makes it a regular expression) | offset ("-": no record) | more checks
 # Refused replies are dropped and the client waits for a good one until its
 # deadline; so cases that end in a refusal run with -t 1. A run that goes
 # to its deadline may end at most 0.1 s past it plus an allowance measured
 # below (about 30 ms on the host).
-usage="varnel-sntp: usage: varnel-sntp [-nv] [-t seconds] [-c count] [-m seconds] server..."
+usage="varnel-sntp: usage: varnel-sntp [-nv] [-t seconds] [-c count] [-m seconds] [-d seconds] [-f date] [-p pool]... [server...]"
 nogood="varnel-sntp: fatal: no good reply: @1:"
 cases=$(cat <<'CASES'
-good, IPv4 | 4 +2.5 good | -c 3 | 0 | | +2.5 | queries 3; requests
+good, IPv4, two replies 2 s apart | 4 +2.5 good | -c 2 -t 3 | 0 | | +2.5 | queries 2; requests; spacing
 good, IPv6 | 6 -0.25 good | -c 1 | 0 | | -0.25 | queries 1
-sub-microsecond fraction | 4 +0.0000007 good | -c 2 | 0 | | +0.0000007 |
+sub-microsecond fraction | 4 +0.0000007 good | | 0 | | +0.0000007 |
 near the top of the record's range | 4 +2147483647.5 good | -c 1 | 0 | | +2147483647.5 |
-near the bottom of the record's range | 4 -2147483647.5 good | -c 1 | 0 | | -2147483647.5 |
+near the bottom of the record's range: below the floor | 4 -2147483647.5 good | -c 1 -t 1 | 111 | NOGOOD below the floor | - |
+far back, above the floor given | 4 -1700000000.5 good | -f 1970-01-01 | 0 | | -1700000000.5 |
 short packet | 4 +2.5 short | -c 2 -t 1 | 111 | NOGOOD short packet | - |
 mode 3 | 4 +2.5 mode3 | -c 2 -t 1 | 111 | NOGOOD not a server reply | - |
 version 0 | 4 +2.5 version0 | -c 2 -t 1 | 111 | NOGOOD bad version | - |
@@ -114,25 +137,35 @@ kiss-o'-death of another code | 4 +2.5 kod-INIT | -c 2 -t 1 | 111 | NOGOOD kiss-
 kiss-o'-death, code not printable | 4 +2.5 kod-binary | -c 2 -t 1 | 111 | NOGOOD kiss-o'-death | - |
 DENY ends the run early | 4 +2.5 kod-DENY | -c 4 -t 5 | 111 | NOGOOD kiss-o'-death DENY | - | queries 1; within 1000
 RSTR ends the run early | 4 +2.5 kod-RSTR | -c 4 -t 5 | 111 | NOGOOD kiss-o'-death RSTR | - | queries 1; within 1000
-DENY ends the use of that server only | 4 +9 kod-DENY; 6 +2.5 good | -c 2 | 0 | | +2.5 | queries 1 2
+DENY ends the use of that server only | 4 +9 kod-DENY; 6 +2.5 good | -c 1 | 0 | | +2.5 | queries 1 1
 forged DENY ahead of the good reply | 4 +2.5 kod-DENY-badorigin | -c 1 | 0 | | +2.5 | queries 1
 1000 forged replies ahead of the good one | 4 +2.5 flood | -c 1 | 0 | | +2.5 | queries 1
+a flood under -v: a few lines, not a thousand | 4 +2.5 flood | -v | 0 | ~@1: more refusals not shown | +2.5 | lines 11
 replies from another port, never accepted | 4 +2.5 wrongport | -c 2 -t 1 | 111 | varnel-sntp: fatal: no reply before the deadline | - |
-a second reply, 100 s off, ignored | 4 +2.5 dup | -c 1 | 0 | | +2.5 |
-refused, then good | 4 +2.5 li3,good | -c 2 | 0 | | +2.5 | queries 2
-RATE backs off and still succeeds | 4 +2.5 good,kod-RATE,good | -c 4 -t 5 | 0 | | +2.5 | queries 4; backoff
+a copy of a reply is not a second reply | 4 +2.5 dup | -c 2 -t 3 | 0 | | +2.5 | queries 2
+of two replies, the lower delay counts | 4 +2.5 late,good | -c 2 -t 3 | 0 | | +2.5 | queries 2
+refused, then good | 4 +2.5 li3,good | -c 1 | 0 | | +2.5 | queries 2; spacing
+RATE ends the asking; the reply in hand stands | 4 +2.5 good,kod-RATE,good | -c 3 -t 7 | 0 | | +2.5 | queries 2; within 2500
+a server that drops requests less than 2 s apart | 4 +2.5 guard | -c 2 -t 3 | 0 | | +2.5 | queries 2; spacing
+a server that answers those with RATE | 4 +2.5 guardkod | -c 2 -t 3 | 0 | | +2.5 | queries 2; spacing
 silence until the deadline | 4 +2.5 silent | -c 2 -t 1.5 | 111 | varnel-sntp: fatal: no reply before the deadline | - | deadline 1500
 silence on IPv6 | 6 +2.5 silent | -t 0.5 | 111 | varnel-sntp: fatal: no reply before the deadline | - | deadline 500
+silence: the spacing doubles | 4 +2.5 silent | -t 6.5 | 111 | varnel-sntp: fatal: no reply before the deadline | - | queries 3
 the last refusal is named | 4 +2.5 silent; 6 +2.5 badorigin | -c 2 -t 1 | 111 | varnel-sntp: fatal: no good reply: @2: bad origin | - |
-a falseticker is outvoted | 4 +40 good; 4 +2.5 good; 6 +2.5003 good | -c 2 | 0 | | +2.5 |
-two servers that disagree | 4 +2.5 good; 4 +40 good | -c 2 | 111 | varnel-sntp: fatal: servers disagree: no majority | - |
-three servers that disagree | 4 +2.5 good; 4 +40 good; 4 -30 good | -c 2 | 111 | varnel-sntp: fatal: servers disagree: no majority | - |
+a falseticker is outvoted | 4 +40 good; 4 +2.5 good; 6 +2.5003 good | | 0 | | +2.50015 |
+two servers that disagree | 4 +2.5 good; 4 +40 good | | 111 | varnel-sntp: fatal: servers disagree: no majority | - |
+three servers that disagree | 4 +2.5 good; 4 +40 good; 4 -30 good | | 111 | varnel-sntp: fatal: servers disagree: no majority | - |
+a name with two addresses votes once | 127.0.0.2 +40 good; 6=1 +40 good; 4 +2.5 good; 6 +2.5 good | liar.test:@p1 @3 @4 | 0 | | +2.5 | queries 1 1 1 1
+a name of 18 addresses takes its share, no more | 127.0.0.2 +40 good; 4 +2.5 good; 6 +2.5 good | -n many.test:@p1 @2 @3 | 0 | | text | says ignored: beyond its name's share; says chosen offset +2.50
+one server in two forms is asked once | 4 +40 good; 4 +2.5 good; 6 +2.5 good | @1 [::ffff:127.0.0.1]:@p1 @2 @3 | 0 | | +2.5 | queries 1 1 1
+a pool brings four voters | 127.0.0.2 +2.5 good; 127.0.0.3=1 +2.5 good; 127.0.0.4=1 +2.5 good; 127.0.0.5=1 +2.5 good; 127.0.0.6=1 +2.5 good | -n -p pool.test:@p1 | 0 | | text | asked 4; says the median of 4 servers
+a name under an ignored SIGCHLD | 4 +2.5 good | ignoring=CHLD localhost:@p1 | 0 | | +2.5 |
 within the cap | 4 +2.5 good | -c 1 -m 3 | 0 | | +2.5 |
-beyond the cap | 4 +2.5 good | -c 1 -m 2 | 111 | ~^varnel-sntp: fatal: offset beyond the cap: @1: \+2\.[45][09][0-9]{7}$ | - |
-beyond the cap, negative | 4 -2.5 good | -c 1 -m 0.5 | 111 | ~^varnel-sntp: fatal: offset beyond the cap: @1: -2\.[45][09][0-9]{7}$ | - |
+beyond the cap | 4 +2.5 good | -c 1 -m 2 | 111 | ~^varnel-sntp: fatal: offset beyond the cap: \+2\.[45][09][0-9]{7}$ | - |
+beyond the cap, negative | 4 -2.5 good | -c 1 -m 0.5 | 111 | ~^varnel-sntp: fatal: offset beyond the cap: -2\.[45][09][0-9]{7}$ | - |
 -n: no record, the reply lines | 4 +2.5 good | -n -c 1 | 0 | | text | says @1
 -n: the refusal named | 6 +2.5 li3 | -n -c 1 -t 0.5 | 111 | NOGOOD unsynchronised | text | says @1: refused: unsynchronised
--v: the refusal on standard error | 4 +2.5 badorigin,good | -v -c 2 | 0 | ~@1: refused: bad origin | +2.5 |
+-v: the refusal on standard error | 4 +2.5 badorigin,good | -v -c 1 | 0 | ~@1: refused: bad origin | +2.5 |
 CASES
 )
 
@@ -153,12 +186,19 @@ deadline() { # MS: ran to the deadline, and at most 0.1 s and the allowance past
     check "$name: ran $1 to $max ms" yes \
         "$( ((elapsed_ms >= $1 && elapsed_ms <= max)) && echo yes || echo "no, $elapsed_ms ms")"
 }
-backoff() { # the gap after RATE at least 1.8 times the one before
-    local t
+spacing() { # no two requests to a server less than 2 s apart, as it saw them
+    local t gaps="" i
     mapfile -t t < <(awk '{print $1}' "${logs[0]}")
-    local before=$(( t[1] - t[0] )) after=$(( t[2] - t[1] ))
-    check "$name: the spacing grew" yes \
-        "$( ((after * 10 >= before * 18)) && echo yes || echo "no: $((before / 1000000)) ms, then $((after / 1000000)) ms")"
+    for ((i = 1; i < ${#t[@]}; i++)); do gaps+=" $(( (t[i] - t[i - 1]) / 1000000 ))"; done
+    check "$name: spacing at least 1990 ms" "" "$(tr ' ' '\n' <<< "$gaps" | awk '$1 != "" && $1 < 1990')"
+}
+lines() { # MAX: standard error has at most this many lines
+    check "$name: at most $1 lines" yes "$( (($(wc -l < "$tmp/err") <= $1)) && echo yes || wc -l < "$tmp/err")"
+}
+asked() { # N: this many of the servers got requests
+    local log n=0
+    for log in "${logs[@]}"; do [ ! -s "$log" ] || n=$((n + 1)); done
+    check "$name: servers asked" "$1" "$n"
 }
 requests() { # 48 bytes, version 4, mode 3, one source port, fresh nonzero nonces
     local now t len mode nonce port bad="" n=0 near=0
@@ -174,9 +214,9 @@ requests() { # 48 bytes, version 4, mode 3, one source port, fresh nonzero nonce
     (( ${#ports[@]} == 1 )) || bad+=" ${#ports[@]} source ports;"
     (( near < n )) || bad+=" every transmit timestamp reads the clock;"
     check "$name: requests well formed" "" "$bad"
-    first_port=$port
+    first_port=$port first_nonce=$nonce
 }
-says() { # TEXT: standard output has a line with it
+says() { # TEXT: standard output has a line with it (@1: the first address)
     local text=$*
     text=${text//@1/${addrs[0]}}
     check "$name: standard output says '$text'" yes "$(grep -qF -- "$text" "$tmp/out" && echo yes || cat "$tmp/out")"
@@ -195,12 +235,29 @@ done
 allowance_ms=$((slowest + 20))
 echo "allowance past the deadline: $allowance_ms ms"
 
+wrap=()
 while IFS='|' read -r name servers options want_status want_err offset more; do
     name=$(echo $name) want_status=$(echo $want_status)
+    [[ $name =~ ${HOSTILE_ONLY:-.} ]] || continue
     IFS=';' read -r -a specs <<< "$servers"
     start "${specs[@]}"
-    # shellcheck disable=SC2086
-    run $options "${addrs[@]}"
+    wrap=()
+    if [[ $options == " ignoring="* ]]; then
+        read -r w options <<< "$options"
+        wrap=(env --ignore-signal="${w#ignoring=}")
+    fi
+    if [[ $options == *@* ]]; then
+        for ((i = ${#addrs[@]}; i >= 1; i--)); do
+            options=${options//@p$i/${ports[i - 1]}}
+            options=${options//@$i/${addrs[i - 1]}}
+        done
+        # shellcheck disable=SC2086
+        run $options
+    else
+        # shellcheck disable=SC2086
+        run $options "${addrs[@]}"
+    fi
+    wrap=()
     stop_servers
     want_err=$(echo $want_err)
     want_err=${want_err/NOGOOD/$nogood}
@@ -226,12 +283,67 @@ while IFS='|' read -r name servers options want_status want_err offset more; do
     done
 done <<< "$cases"
 
-# A fresh source port per run.
+# A fresh source port and a fresh nonce per run.
 start "4 +2.5 good"
 run -c 1 "${addrs[0]}"
 stop_servers
 check "a fresh source port per run" yes \
     "$([ "$(awk '{print $5}' "${logs[0]}")" != "$first_port" ] && echo yes || echo "no, $first_port again")"
+check "a fresh nonce per run" yes \
+    "$([ "$(awk '{print $4}' "${logs[0]}")" != "$first_nonce" ] && echo yes || echo "no, $first_nonce again")"
+
+# A reader that stops reading cannot hold the run past its deadline: the
+# pipe is filled to the brim first (64 KiB), then the client writes its
+# lines (-v, standard error) or its result (-n, standard output) into it.
+start "4 +2.5 flood"
+t0=$EPOCHREALTIME
+{ head -c 65536 /dev/zero >&2; timeout 5 "${sntp[@]}" -v -t 1 "${addrs[0]}" > "$tmp/out"; } 2> >(sleep 6 > /dev/null)
+status=$? t1=$EPOCHREALTIME elapsed_ms=$(( (${t1/./} - ${t0/./}) / 1000 ))
+name="-v, standard error stalled"
+check "$name: status, standard output" "0 record ok" "$status $(stdout_is +2.5)"
+within 1000
+t0=$EPOCHREALTIME
+{ head -c 65536 /dev/zero; timeout 5 "${sntp[@]}" -n -t 1 "${addrs[0]}" 2> "$tmp/err"; } > >(sleep 6 > /dev/null)
+t1=$EPOCHREALTIME elapsed_ms=$(( (${t1/./} - ${t0/./}) / 1000 ))
+stop_servers
+name="-n, standard output stalled"
+check "$name: line" "varnel-sntp: fatal: unable to write: timed out" "$(cat "$tmp/err")"
+deadline 1000
+
+# A failed write of a -v line must not turn a passing ICMP error into a
+# reason to give up the server: standard error is a pipe whose reader is
+# gone, the first request finds no server (connection refused), and the
+# second, 2 s later, finds one.
+start "4 +2.5 good"
+stop_servers
+exec 4> >(exit 0)
+sleep 0.2
+"${sntp[@]}" -v -t 4 "${addrs[0]}" > "$tmp/out" 2>&4 &
+client=$!
+exec 4>&-
+sleep 0.5
+"${fake[@]}" -4 -p "${ports[0]}" -s +2.5 good > /dev/null &
+pids+=($!)
+wait $client
+status=$?
+stop_servers
+check "-v into a closed pipe, a refused connection, then a server" "0 record ok" "$status $(stdout_is +2.5)"
+
+# Randomness the kernel has not seeded is never used: with getrandom
+# answering EAGAIN for good, the client waits for it until the deadline and
+# sends nothing.
+if [ -n "${FAKECLOCK:-}" ]; then
+    start "4 +2.5 good"
+    wrap=(env FAKECLOCK_UNSEEDED=1 LD_PRELOAD="$FAKECLOCK")
+    run -t 1 "${addrs[0]}"
+    wrap=()
+    stop_servers
+    name="an unseeded random pool"
+    check "$name" "$(printf 'status 111\nvarnel-sntp: fatal: unable to get seeded random numbers: timed out\nempty')" \
+        "$(printf 'status %s\n%s\n%s' "$status" "$err" "$(stdout_is 0)")"
+    queries 0
+    deadline 1000
+fi
 
 # The record in one write of 16 bytes.
 start "4 +2.5 good"
@@ -271,6 +383,10 @@ q | -q 127.0.0.1
 x | -c x 127.0.0.1
 0.05 | -t 0.05 127.0.0.1
 61 | -t 61 127.0.0.1
+3601 | -d 3601 127.0.0.1
+2026-02-30 | -f 2026-02-30 127.0.0.1
+127.1 | 127.1
+ | -p
 1e1 | -t 1e1 127.0.0.1
 abc | -m abc 127.0.0.1
 65536 | 127.0.0.1:65536
@@ -290,14 +406,22 @@ got=$(TMP=$tmp SNTP="${sntp[*]}" FAKE="${fake[*]}" unshare --net --mount -- bash
     t0=$EPOCHREALTIME
     $SNTP -t 1 ntp.invalid.example > "$TMP/out" 2> "$TMP/err"
     s=$? t1=$EPOCHREALTIME
+    # Killed while its resolver waits, under an ignored SIGALRM: the pipe
+    # it writes into must close with it, not when the resolver gives up.
+    t2=$EPOCHREALTIME
+    { env --ignore-signal=ALRM $SNTP -t 5 ntp.invalid.example 2> /dev/null & p=$!
+      sleep 0.5; kill -9 $p; } | timeout 4 cat > /dev/null
+    t3=$EPOCHREALTIME
     kill $f
     wait $f
-    echo "$s $(( (${t1/./} - ${t0/./}) / 1000 ))"')
-read -r status elapsed_ms <<< "$got"
+    echo "$s $(( (${t1/./} - ${t0/./}) / 1000 )) $(( (${t3/./} - ${t2/./}) / 1000 ))"')
+read -r status elapsed_ms killed_ms <<< "$got"
 name="resolver silent"
 check "$name: status, standard output, line" \
     "$(printf '111 0\nvarnel-sntp: fatal: unable to resolve ntp.invalid.example: timed out')" \
     "$(printf '%s %s\n%s' "$status" "$(wc -c < "$tmp/out")" "$(cat "$tmp/err")")"
 deadline 1000
+check "killed while resolving: the pipe closed at once" yes \
+    "$( ((killed_ms < 1500)) && echo yes || echo "no, after $killed_ms ms")"
 
 exit $failed

@@ -3,16 +3,15 @@
 # a clock shifted by a known offset (tests/sntp/servers.sh): two chronyd on
 # the loopback, at +3.25 s and -0.375 s, and ntpsec's ntpd at -2.75 s in a
 # network namespace of its own. Each measured offset must match its shift
-# within 2 ms.
+# within 5 ms.
 #
 # The tolerance, from 20 runs of each case below (140 runs) on a 2-core
 # virtual machine: the error stayed within -9..+16 us for the host build,
 # and within -264..+53 us for the static mipsel build under qemu-user (its
-# T1 and T4 are taken by emulated code). 2 ms is some eight times the worst
-# of these, and leaves room for the occasional 0.5 to 2 ms outlier of a
-# single sample on such machines, which the lowest-delay sample of four
-# mostly leaves out. A dropped fraction, a wrong sign, a believed duplicate
-# or a lost era is off by far more.
+# T1 and T4 are taken by emulated code). A run now takes one sample per
+# server, and a single sample on such machines has an occasional outlier of
+# 0.5 to 2 ms; 5 ms leaves room for that. A dropped fraction, a wrong sign,
+# a believed duplicate or a lost era is off by far more.
 #
 # usage: real.sh VARNEL-SNTP SHIFTRECV WORKDIR [EMULATOR]
 # (REAL_RUNS in the environment: runs of each case, default 2; each error
@@ -26,7 +25,7 @@ sntp=("$1")
 . "$here/servers.sh"
 srv_init "$3" "$2"
 trap srv_stop EXIT
-tolerance_ns=2000000
+tolerance_ns=5000000
 runs=${REAL_RUNS:-2}
 
 p1=$(srv_port)
@@ -56,7 +55,7 @@ while IFS='|' read -r name pid shift_ args; do
             (( got - want <= tolerance_ns && want - got <= tolerance_ns )); then
             errors+=" $(( (got - want) / 1000 ))"
         else
-            check "$name" "status 0, within 2 ms of $shift_ s" \
+            check "$name" "status 0, within 5 ms of $shift_ s" \
                 "status $status, $got, $(cat "$srv_dir/err")"
             continue 2
         fi
@@ -69,7 +68,7 @@ chronyd, by name | $chrony1 | +3.25 | localhost:$p1
 chronyd, negative | $chrony2 | -0.375 | 127.0.0.1:$p2
 ntpd, IPv4, port by default | $ntpd | -2.75 | 127.0.0.1
 ntpd, IPv6 | $ntpd | -2.75 | [::1]:123
-ntpd over both families at once | $ntpd | -2.75 | -c 2 127.0.0.1 [::1]
+ntpd over both families at once | $ntpd | -2.75 | 127.0.0.1 [::1]
 CASES
 
 exit $failed
