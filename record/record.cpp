@@ -84,3 +84,20 @@ void record_put(int32_t sec, uint32_t ns, unsigned char* out)
     put_be32(out + 4, static_cast<uint32_t>(sec));
     put_be32(out + 8, ns);
 }
+
+bool record_floor(int64_t floor, int64_t sec, uint32_t usec, unsigned char* out)
+{
+    if (sec >= floor) {
+        record_put(0, 0, out);
+        return true;
+    }
+    // floor - (sec + usec) is (floor - sec - 1) s + (10^6 - usec) us, the
+    // fraction always added. The comparison comes first: the subtraction
+    // itself could overflow for a reading far below the floor.
+    bool frac = usec != 0;
+    if (sec < floor - INT32_MAX - (frac ? 1 : 0))
+        return false;
+    int64_t whole = floor - sec - (frac ? 1 : 0);
+    record_put(static_cast<int32_t>(whole), frac ? (1000000 - usec) * 1000 : 0, out);
+    return true;
+}

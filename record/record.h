@@ -21,3 +21,9 @@ record_error record_encode(const char* text, unsigned char* out);
 // Fills the 16-byte record for `sec` seconds plus `ns` nanoseconds (below
 // 10^9), the leading and trailing fields zero.
 void record_put(int32_t sec, uint32_t ns, unsigned char* out);
+
+// Fills the record that raises a clock reading `sec` s + `usec` us (below
+// 10^6) to `floor` s: the floor less the reading, or the zero record where
+// the reading is at or above the floor. False, with `out` untouched, where
+// the difference does not fit the record's signed 32-bit seconds.
+bool record_floor(int64_t floor, int64_t sec, uint32_t usec, unsigned char* out);

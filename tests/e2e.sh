@@ -1,14 +1,15 @@
 #!/bin/bash
 # The real varnel binary, observed from outside: its diagnostics byte for
 # byte, its exit status, its system calls and the values it hands the kernel.
-# usage: e2e.sh VARNEL LIBFAKECLOCK SANITIZED(0|1) VARNEL-RECORD
+# usage: e2e.sh VARNEL LIBFAKECLOCK SANITIZED(0|1) VARNEL-RECORD FLOOR
+#   FLOOR  the build's time floor, seconds since 1970, as CMake set it
 #
 # This machine's clock must never change. The script re-runs itself without
 # CAP_SYS_TIME, so a clock setting that escapes every fake fails with EPERM.
 set -u
 . "$(dirname "$0")/common.sh"
 drop_time_cap "$0" "$@"
-bin=$1 lib=$2 sanitized=$3 record=$4
+bin=$1 lib=$2 sanitized=$3 record=$4 floor=$5
 tmp=$(mktemp -d) && trap 'rm -rf "$tmp"' EXIT
 log=$tmp/log
 export ASAN_OPTIONS=verify_asan_link_order=0
@@ -102,9 +103,58 @@ refusal() { # WANT-LINE ARGS...
         "$("$record" "$@" > "$tmp/out" 2> "$tmp/err"; s=$?
             echo "out $(wc -c < "$tmp/out")"; cat "$tmp/err"; echo "status $s")"
 }
-usage="varnel-record: usage: varnel-record [+|-]seconds[.fraction]"
+usage="varnel-record: usage: varnel-record [+|-]seconds[.fraction] | varnel-record -f [YYYY-MM-DD]"
 refusal "$usage"
 refusal "$usage" 1 2
+refusal "$usage" -f 2026-12-08 1
+refusal "varnel-record: fatal: not a date from 1970-01-01 to 2106-02-07: 2026-02-30" -f 2026-02-30
+refusal "varnel-record: fatal: not a decimal offset: -F" -F
+
+# varnel-record -f against scripted clock readings: the record that raises
+# the clock to the floor (the build's, or the date given), the zero record
+# at or above it, and refusals that write nothing.
+# floor_run READING [DATE]: the record as offset nanoseconds (or "nothing"),
+# then standard error and the status.
+floor_run() {
+    FAKECLOCK_NOW=$1 LD_PRELOAD=$lib "$record" -f ${2:+"$2"} > "$tmp/out" 2> "$tmp/err"
+    local s=$?
+    if [ -s "$tmp/out" ]; then record_ns "$tmp/out"; else echo "nothing"; fi
+    cat "$tmp/err"
+    echo "status $s"
+}
+beyond_rec="varnel-record: fatal: clock reading beyond the range of time_t"
+while IFS='|' read -r name now date want; do
+    check "varnel-record -f: $(echo $name)" "$(printf '%b' "${want# }")" "$(floor_run $now $date)"
+done <<ROWS
+below the build's floor      | 5.250000          |            | $(((floor - 5) * 1000000000 - 250000000))\nstatus 0
+a microsecond below the date | 1796687999.999999 | 2026-12-08 | 1000\nstatus 0
+just below the date          | 1796687999.750000 | 2026-12-08 | 250000000\nstatus 0
+on the date                  | 1796688000.000000 | 2026-12-08 | 0\nstatus 0
+above the date               | 1796688000.000001 | 2026-12-08 | 0\nstatus 0
+2040 from the build date     | 1796688000.0      | 2040-01-01 | 412300800000000000\nstatus 0
+the largest raise            | 0.0               | 2038-01-19 | 2147472000000000000\nstatus 0
+beyond the record            | 0.0               | 2106-02-07 | nothing\nvarnel-record: fatal: clock more than 2147483647 s below the floor\nstatus 111
+a reading that fails, 2038   | x                 | 2026-12-08 | nothing\n$beyond_rec\nstatus 111
+a wrapped reading, uClibc    | -2085978496.0     | 2026-12-08 | nothing\n$beyond_rec\nstatus 111
+a reading that fails         | f                 |            | nothing\nvarnel-record: fatal: unable to gettimeofday: bad address\nstatus 111
+ROWS
+# Piped into varnel, which reads the clock twice: the clock lands on the
+# floor plus the time spent in between. The floor is a whole second, so
+# from the first reading varnel waits a full one.
+rm -f "$log"
+check "varnel-record -f 1970-01-02 | varnel" "$(printf 'select 1 0\ntimeout 0 1000000\nsettimeofday 86400 250000')" \
+    "$(FAKECLOCK_NOW='100.250000 100.500000' FAKECLOCK_LOG=$log LD_PRELOAD=$lib \
+        bash -c '"$1" -f 1970-01-02 | "$2"; cat "$3"' - "$record" "$bin" "$log")"
+
+# Never a record to a terminal, in either form: script(1) gives the run a
+# terminal as standard output and error, so all it wrote shows there.
+tty="varnel-record: fatal: standard output is a terminal: pipe it into varnel"
+for args in 2.5 "-f 1970-01-01"; do
+    script -qec "$(printf '%q ' "$record")$args" /dev/null > "$tmp/tty" 2>&1
+    s=$?
+    check "varnel-record $args to a terminal" "$(printf '%s\nstatus 100' "$tty")" \
+        "$(printf '%s\nstatus %s' "$(tr -d '\r' < "$tmp/tty")" "$s")"
+done
 refusal "varnel-record: fatal: empty offset" ""
 refusal "varnel-record: fatal: not a decimal offset: 1.5s" 1.5s
 refusal "varnel-record: fatal: more than nine fractional digits: 0.1234567891" 0.1234567891

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "floor.h"
 #include "hex.h"
 #include "record.h"
 
@@ -58,6 +59,107 @@ TEST(Record, Encode)
         } else {
             EXPECT_EQ(hex(r), std::string(32, 'a')) << "touched on error: " << c.text;
         }
+    }
+}
+
+struct floor_parse_case {
+    const char* text;
+    int64_t sec = -1; // -1: refused
+};
+
+const floor_parse_case floor_parse_cases[] = {
+    {"1970-01-01", 0},
+    {"1970-01-02", 86400},
+    {"1970-03-01", 5097600},
+    {"1972-02-29", 68169600},
+    {"1972-03-01", 68256000},
+    {"2000-02-29", 951782400},
+    {"2000-12-31", 978220800},
+    {"2026-12-08", 1796688000},
+    {"2036-02-07", 2085955200},
+    {"2038-01-19", 2147472000},
+    {"2038-01-20", 2147558400},
+    {"2040-01-01", 2208988800},
+    {"2100-03-01", 4107542400},
+    {"2106-02-06", 4294857600},
+    {"2106-02-07", 4294944000},
+    {"2106-02-08"},
+    {"2107-01-01"},
+    {"9999-12-31"},
+    {"1969-12-31"},
+    {"0000-01-01"},
+    {"2026-02-29"},
+    {"2100-02-29"},
+    {"2026-02-30"},
+    {"2026-04-31"},
+    {"2026-13-01"},
+    {"2026-00-10"},
+    {"2026-01-00"},
+    {"2026-1-01"},
+    {"2026-01-1"},
+    {"2026/01/01"},
+    {"2026-01-01 "},
+    {"2026-01-01T00"},
+    {" 2026-01-01"},
+    {"+026-01-01"},
+    {"2026-01"},
+    {""},
+};
+
+TEST(Floor, Parse)
+{
+    for (const floor_parse_case& c : floor_parse_cases) {
+        int64_t sec = 12345;
+        EXPECT_EQ(floor_parse(c.text, &sec), c.sec >= 0) << '"' << c.text << '"';
+        EXPECT_EQ(sec, c.sec >= 0 ? c.sec : 12345) << '"' << c.text << '"';
+    }
+}
+
+TEST(Floor, BuildDateIsAMidnight)
+{
+    EXPECT_EQ(floor_build % 86400, 0);
+    EXPECT_GT(floor_build, 0);
+}
+
+struct floor_record_case {
+    int64_t floor, sec;
+    uint32_t usec;
+    const char* record; // nullptr: refused
+};
+
+constexpr int64_t build = 1796688000; // 2026-12-08
+
+const floor_record_case floor_record_cases[] = {
+    // At or above the floor: the zero record, the clock left as it is.
+    {build, build, 0, "00000000000000000000000000000000"},
+    {build, build, 999999, "00000000000000000000000000000000"},
+    {build, build + 3600, 250000, "00000000000000000000000000000000"},
+    {0, 0, 0, "00000000000000000000000000000000"},
+    // Below it: the floor less the reading, its fraction always added.
+    {build, build - 1, 0, "00000000000000010000000000000000"},
+    {build, build - 1, 1, "00000000000000003b9ac61800000000"},
+    {build, build - 1, 999999, "0000000000000000000003e800000000"},
+    {build, 5, 250000, "000000006b17487a2cb4178000000000"},
+    {build, 0, 0, "000000006b1748800000000000000000"},
+    // The record's limit, 2^31 - 1 s, on either side.
+    {int64_t{INT32_MAX}, 0, 0, "000000007fffffff0000000000000000"},
+    {int64_t{INT32_MAX} + 1, 0, 0, nullptr},
+    {int64_t{INT32_MAX} + 1, 0, 1, "000000007fffffff3b9ac61800000000"},
+    {int64_t{INT32_MAX} + 2, 0, 1, nullptr},
+    {4294944000, 0, 0, nullptr},
+    {4294944000, INT64_MIN, 0, nullptr},
+};
+
+TEST(Floor, Record)
+{
+    for (const floor_record_case& c : floor_record_cases) {
+        unsigned char r[record_size];
+        for (auto& b : r)
+            b = 0xaa;
+        const std::string row =
+            std::to_string(c.floor) + " " + std::to_string(c.sec) + "." + std::to_string(c.usec);
+        EXPECT_EQ(record_floor(c.floor, c.sec, c.usec, r), c.record != nullptr) << row;
+        EXPECT_EQ(hex(r), c.record ? c.record : std::string(32, 'a')) << row;
     }
 }
 
