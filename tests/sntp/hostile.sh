@@ -16,9 +16,10 @@
 # matches.)
 #
 # The script re-runs itself without CAP_SYS_TIME, so nothing it starts can
-# set this machine's clock, and in a mount namespace of its own, where a
-# hosts file of its own gives names several addresses. All traffic stays on
-# the loopback: 127.0.0.0/8 and ::1.
+# set this machine's clock, and in a mount namespace of its own, whose
+# resolv.conf names the tests' own DNS server (fakedns.py, on 127.0.0.153),
+# which gives names several addresses. All traffic stays on the loopback:
+# 127.0.0.0/8 and ::1.
 set -u
 here=$(dirname "$0")
 . "$here/../common.sh"
@@ -33,18 +34,20 @@ stop_servers() {
     for p in "${pids[@]}"; do kill "$p" 2> /dev/null; wait "$p" 2> /dev/null; done
     pids=()
 }
-trap 'stop_servers; rm -rf "$tmp"' EXIT
+trap 'stop_servers; kill $dns 2> /dev/null; wait $dns 2> /dev/null; rm -rf "$tmp"' EXIT
 export ASAN_OPTIONS=verify_asan_link_order=0
 tolerance_ns=5000000
 first_port="" first_nonce=""
-{
-    echo "127.0.0.1 localhost"
-    echo "::1 localhost liar.test"
-    for i in $(seq 2 19); do
-        echo "127.0.0.$i many.test$( ((i <= 6)) && echo " pool.test")$( ((i == 2)) && echo " liar.test")"
-    done
-} > "$tmp/hosts"
-mount --bind "$tmp/hosts" /etc/hosts || { echo "FAIL: unable to mount a private /etc/hosts"; exit 1; }
+printf '127.0.0.1 localhost\n::1 localhost\n' > "$tmp/hosts"
+printf 'nameserver 127.0.0.153\noptions timeout:1 attempts:2\n' > "$tmp/resolv.conf"
+mount --bind "$tmp/hosts" /etc/hosts && mount --bind "$tmp/resolv.conf" /etc/resolv.conf ||
+    { echo "FAIL: unable to mount a private /etc/hosts and /etc/resolv.conf"; exit 1; }
+many=$(seq -s, -f 127.0.0.%g 2 19)
+"$here/fakedns.py" 127.0.0.153 "$tmp/dns" liar.test=127.0.0.2,::1 many.test=$many \
+    pool.test=127.0.0.2,127.0.0.3,127.0.0.4,127.0.0.5,127.0.0.6 &
+dns=$!
+for ((i = 0; i < 200; i++)); do [ -s "$tmp/dns" ] && break; sleep 0.01; done
+[ -s "$tmp/dns" ] || { echo "FAIL: fakedns did not start"; exit 1; }
 
 # start SERVER...: one fakentp per "WHERE SHIFT SCRIPT"; fills addrs, ports
 # and logs, in order. WHERE is 4 (127.0.0.1), 6 (::1) or a loopback
@@ -156,7 +159,7 @@ a falseticker is outvoted | 4 +40 good; 4 +2.5 good; 6 +2.5003 good | | 0 | | +2
 two servers that disagree | 4 +2.5 good; 4 +40 good | | 111 | varnel-sntp: fatal: servers disagree: no majority | - |
 three servers that disagree | 4 +2.5 good; 4 +40 good; 4 -30 good | | 111 | varnel-sntp: fatal: servers disagree: no majority | - |
 a name with two addresses votes once | 127.0.0.2 +40 good; 6=1 +40 good; 4 +2.5 good; 6 +2.5 good | liar.test:@p1 @3 @4 | 0 | | +2.5 | queries 1 1 1 1
-a name of 18 addresses takes its share, no more | 127.0.0.2 +40 good; 4 +2.5 good; 6 +2.5 good | -n many.test:@p1 @2 @3 | 0 | | text | says ignored: beyond its name's share; says chosen offset +2.50
+a name of 18 addresses takes its share, no more | 127.0.0.2 +40 good; 4 +2.5 good; 6 +2.5 good | -n many.test:@p1 @2 @3 | 0 | | text | says beyond its name; says chosen offset +2.50
 one server in two forms is asked once | 4 +40 good; 4 +2.5 good; 6 +2.5 good | @1 [::ffff:127.0.0.1]:@p1 @2 @3 | 0 | | +2.5 | queries 1 1 1
 a pool brings four voters | 127.0.0.2 +2.5 good; 127.0.0.3=1 +2.5 good; 127.0.0.4=1 +2.5 good; 127.0.0.5=1 +2.5 good; 127.0.0.6=1 +2.5 good | -n -p pool.test:@p1 | 0 | | text | asked 4; says the median of 4 servers
 a name under an ignored SIGCHLD | 4 +2.5 good | ignoring=CHLD localhost:@p1 | 0 | | +2.5 |
