@@ -36,13 +36,14 @@ void end()
         failure = errno ? errno : error_io;
 }
 
-// One line about a server: its address, then the text.
-void say_about(const addr& a, const char* line)
+// One line about a server: its address, then the texts.
+void say_about(const addr& a, const char* line, const char* more = "")
 {
     if (!out)
         return;
     put_addr(a);
     puts(line);
+    puts(more);
     end();
 }
 
@@ -74,12 +75,7 @@ void say_sample(const addr& a, const sample& s)
 
 void say_refused(const addr& a, const char* reason)
 {
-    if (!out)
-        return;
-    put_addr(a);
-    puts(": refused: ");
-    puts(reason);
-    end();
+    say_about(a, ": refused: ", reason);
 }
 
 void say_error(const addr& a, const char* call, int err)
@@ -101,12 +97,7 @@ void say_quiet(const addr& a)
 
 void say_ignored(const addr& a, const char* why)
 {
-    if (!out)
-        return;
-    put_addr(a);
-    puts(": ignored: ");
-    puts(why);
-    end();
+    say_about(a, ": ignored: ", why);
 }
 
 void say_unresolved(const char* name, int name_len, const char* why)
