@@ -11,12 +11,20 @@
 #           fetched with apt-get download (the mipsel architecture is added)
 #   SCRIPT  what the machine runs, with PATH=/bin holding busybox's commands
 # The machine is stopped after BOOT_TIMEOUT seconds (default 120).
+# BOOT_QEMU_ARGS adds to qemu's arguments, BOOT_APPEND to the kernel's
+# command line (a NAME=value there reaches the script as a variable).
+# With BOOT_NET=1 the machine has a network card, the Malta board's own
+# PCnet on qemu's user-mode network: eth0 is 10.0.2.15/24, and 10.0.2.2 is
+# this machine's loopback. There is no default route, so nothing else on
+# that network's far side is reached. Without it, no card at all.
 set -euo pipefail
 cache=$1 script=$2
 shift 2
 mkdir -p "$cache"
 
-if [ ! -s "$cache/vmlinux" ] || [ ! -s "$cache/busybox" ]; then
+# The card's driver comes from the kernel's own package, so kernel and
+# modules are always fetched together.
+if [ ! -s "$cache/vmlinux" ] || [ ! -s "$cache/busybox" ] || [ ! -s "$cache/pcnet32.ko" ]; then
     if ! dpkg --print-foreign-architectures | grep -qx mipsel; then
         dpkg --add-architecture mipsel
         apt-get update -qq
@@ -27,6 +35,9 @@ if [ ! -s "$cache/vmlinux" ] || [ ! -s "$cache/busybox" ]; then
     debs=$(mktemp -d)
     (cd "$debs" && apt-get download -q "$kernel" busybox-static:mipsel 2> /dev/null)
     dpkg-deb --fsys-tarfile "$debs"/linux-image-*.deb | tar -xO --wildcards './boot/vmlinuz-*' > "$cache/vmlinux"
+    for m in mii pcnet32; do
+        dpkg-deb --fsys-tarfile "$debs"/linux-image-*.deb | tar -xO --wildcards "./lib/modules/*/$m.ko" > "$cache/$m.ko"
+    done
     dpkg-deb --fsys-tarfile "$debs"/busybox-static_*.deb | tar -xO ./bin/busybox > "$cache/busybox"
     rm -rf "$debs"
 fi
@@ -36,6 +47,12 @@ trap 'rm -rf "$root"' EXIT
 chmod 755 "$root"
 mkdir -p "$root/bin" "$root/dev" "$root/proc" "$root/tmp"
 install -m 755 "$cache/busybox" "$@" "$root/bin/"
+nic=none
+if [ "${BOOT_NET:-}" == 1 ]; then
+    nic="user,model=pcnet,ipv6=off -global pcnet.romfile="
+    mkdir -p "$root/lib/modules"
+    install -m 644 "$cache/mii.ko" "$cache/pcnet32.ko" "$root/lib/modules/"
+fi
 install -m 644 "$script" "$root/script"
 cat > "$root/init" << 'INIT'
 #!/bin/busybox sh
@@ -45,6 +62,10 @@ exec < /dev/console > /dev/console 2>&1
 export PATH=/bin
 mount -t proc proc /proc
 mount -t tmpfs tmp /tmp
+if [ -e /lib/modules/pcnet32.ko ]; then
+    insmod /lib/modules/mii.ko && insmod /lib/modules/pcnet32.ko &&
+        ifconfig eth0 10.0.2.15 netmask 255.255.255.0 up || echo "boot: no network"
+fi
 sh /script
 poweroff -f
 INIT
@@ -52,5 +73,7 @@ chmod 755 "$root/init"
 (cd "$root" && find . | cpio -o -H newc --quiet | gzip -1) > "$root.cpio.gz"
 trap 'rm -rf "$root" "$root.cpio.gz"' EXIT
 
-timeout "${BOOT_TIMEOUT:-120}" qemu-system-mipsel -M malta -m 256 -nographic -no-reboot -nic none -vga none \
-    ${BOOT_QEMU_ARGS:-} -kernel "$cache/vmlinux" -initrd "$root.cpio.gz" -append "console=ttyS0 rdinit=/init quiet"
+# shellcheck disable=SC2086
+timeout "${BOOT_TIMEOUT:-120}" qemu-system-mipsel -M malta -m 256 -nographic -no-reboot -nic $nic -vga none \
+    ${BOOT_QEMU_ARGS:-} -kernel "$cache/vmlinux" -initrd "$root.cpio.gz" \
+    -append "console=ttyS0 rdinit=/init quiet ${BOOT_APPEND:-}"

@@ -4,6 +4,8 @@
 # bench/sntp.
 #
 #   srv_init DIR SHIFTRECV   work in DIR (ntpsec is unpacked there once)
+#   srv_local DIR            work in DIR, for servers of this machine's own
+#                            clock alone: an empty SHIFT
 #   srv_chronyd SHIFT PORT   chronyd on 127.0.0.1 and ::1, port PORT
 #   srv_chronyd_ns SHIFT     chronyd on port 123 in a namespace of its own
 #   srv_ntpd SHIFT           ntpd on port 123 in a namespace of its own
@@ -38,6 +40,12 @@ srv_init() { # DIR SHIFTRECV
         (cd "$srv_dir" && rm -f ntpsec_*.deb && apt-get download ntpsec > /dev/null 2>&1 &&
             dpkg-deb -x ntpsec_*.deb ntpsec) || srv_die "unable to fetch and unpack ntpsec"
     fi
+    srv_guard
+}
+
+srv_local() { # DIR
+    srv_dir=$1
+    mkdir -p "$srv_dir"
     srv_guard
 }
 
@@ -114,11 +122,13 @@ EOF
 
 # srv_run NAME SHIFT NETNS CMD...: CMD under the capability drop and the
 # shift, in a fresh network namespace if NETNS is "ns"; as one process, so
-# its PID is the server's.
+# its PID is the server's. An empty SHIFT serves this machine's own clock,
+# with nothing preloaded.
 srv_run() {
     local name=$1 shift_=$2 ns=$3
     shift 3
-    local env=(env LD_PRELOAD="$srv_shiftrecv:$srv_faketime" FAKETIME="$shift_"
+    local env=()
+    [ -z "$shift_" ] || env=(env LD_PRELOAD="$srv_shiftrecv:$srv_faketime" FAKETIME="$shift_"
         FAKETIME_DONT_FAKE_MONOTONIC=1 FAKETIME_NO_CACHE=1)
     if [ "$ns" == ns ]; then
         unshare --net -- capsh --drop=cap_sys_time -- \
