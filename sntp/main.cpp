@@ -78,7 +78,7 @@ int main(int argc, char** argv)
     case opt_error::delay:
         die(100, "bad start delay, not 0 to 3600 seconds: ", bad, nullptr);
     case opt_error::floor:
-        die(100, "bad floor, not a date from 1970-01-01 to 2106-02-06: ", bad, nullptr);
+        die(100, "bad floor, not a date from 1970-01-01 to 2106-02-07: ", bad, nullptr);
     case opt_error::sources:
         die(100, "more than 16 servers", nullptr, nullptr);
     }
