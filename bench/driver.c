@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* Runs a program RUNS times and prints each run's peak resident memory in
  * KiB, one line a run. Each run gets the all-zero 16-byte record on its
  * standard input, written in one write. An argument "@T0" is replaced by a

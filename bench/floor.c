@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* The floor: the least any program of varnel's design can do. One read of
  * the record, a clock reading, the sleep to the shifted whole second, a
  * second reading, the sum with one carry, the setting, the exit; no

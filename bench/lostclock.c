@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* An LD_PRELOAD stand-in for the clock setting calls that measures instead
  * of setting. At the call it reads the real clock and appends to BENCH_LOG
  * "lost alignment" in nanoseconds:

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Shared by the toolchains that build for 32-bit little-endian MIPS against
 # a C library other than Debian's glibc: Debian's mipsel-linux-gnu-gcc with
 # the gcc specs that target/specs.sh wrote into VARNEL_LIBC (set before

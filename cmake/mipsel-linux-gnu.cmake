@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Cross build for 32-bit little-endian MIPS Linux with Debian's
 # g++-mipsel-linux-gnu. glibc there keeps the 32-bit time_t of the target.
 # Test programs run under qemu-user (Debian's qemu-user-static).

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # The 2038-ready build: musl 1.2 (Debian's musl-dev:mipsel) on 32-bit
 # little-endian MIPS, static, 64-bit time_t, as target/musl.sh prepares it.
 set(VARNEL_LIBC "${CMAKE_CURRENT_LIST_DIR}/../build/musl" CACHE PATH

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # The target's own C library: uClibc-ng on 32-bit little-endian MIPS, static,
 # 32-bit time_t, as target/uclibc/build.sh builds it.
 set(VARNEL_LIBC "${CMAKE_CURRENT_LIST_DIR}/../build/uclibc" CACHE PATH

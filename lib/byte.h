@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // Copies n bytes from `from` to `to`, lowest address first. The count sits

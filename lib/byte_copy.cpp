@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "byte.h"
 
 void byte_copy(char* to, int n, const char* from)

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "error.h"
 
 #include <errno.h>

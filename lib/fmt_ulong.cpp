@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "fmt.h"
 
 int fmt_ulong(char* s, uint64_t u)

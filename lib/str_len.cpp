@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "str.h"
 
 int str_len(const char* s)

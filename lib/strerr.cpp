@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "strerr.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // One link of a chain of texts appended to a diagnostic line. Null texts

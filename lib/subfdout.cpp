@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "substdio.h"
 
 char subfd_outbuf[512];

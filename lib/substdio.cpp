@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "substdio.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #pragma once
 
 // A write operation: takes up to len bytes at p for descriptor fd and returns

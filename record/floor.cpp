@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "floor.h"
 
 // CMake passes the build date, already at midnight UTC: from

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // varnel-record: writes the 16-byte record for the decimal offset given as
 // its one argument, or with -f the record that raises a clock standing below
 // the time floor to the floor, in a single write, for piping into varnel.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "record.h"
 
 #include <stdint.h>

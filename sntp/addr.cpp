@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "addr.h"
 
 #include <arpa/inet.h>

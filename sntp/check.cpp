@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "check.h"
 
 #include "ntptime.h"

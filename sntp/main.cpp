@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // varnel-sntp: measures the local clock's offset from NTP servers and writes
 // it as the 16-byte record varnel reads, in a single write.
 

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "nonce.h"
 
 #include <errno.h>

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "ntptime.h"
 
 uint64_t ntp_from_timespec(time_t sec, long nsec)

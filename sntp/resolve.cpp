@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "resolve.h"
 
 #include <errno.h>

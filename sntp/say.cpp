@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "say.h"
 
 #include <errno.h>

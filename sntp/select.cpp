@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 #include "select.h"
 
 #include "ntptime.h"

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: ISC
 # Boots an emulated 32-bit little-endian MIPS machine (qemu's Malta board)
 # with Debian's kernel and a small initramfs: busybox, the given programs in
 # /bin, and an /init that mounts /dev, /proc and /tmp, runs the given script

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: ISC
 # Builds gcc's C++ library (libstdc++ 12, from Debian's gcc-12-source)
 # against a C library that target/specs.sh prepared in LIBC, into LIBC/c++.
 # Only the tests need it: GoogleTest is C++, and Debian has a C++ library for

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: ISC
 # Prepares Debian's musl 1.2 for mipsel (package musl-dev:mipsel; 64-bit
 # time_t on 32-bit MIPS) for cmake/mipsel-musl.cmake: the gcc specs for it
 # in OUT (target/specs.sh).

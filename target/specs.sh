@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: ISC
 # Writes OUT/gcc.specs, which points Debian's mipsel-linux-gnu-gcc at a C
 # library other than glibc: only gcc's own headers and the library's, only
 # the library's archives, and its start files around gcc's static ones.

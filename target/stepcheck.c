@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* Runs a program (varnel) on the emulated target and reports, on one line,
  * its exit status, how far the real clock moved against the monotonic clock
  * while it ran (microseconds), and where in its second the real clock stood

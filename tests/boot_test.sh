@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: ISC
 # Boots the emulated mipsel target with the static varnel and checks what it
 # did to the target's real clock, case by case (see tests/boot/cases.sh).
 # usage: boot_test.sh CACHE TIME-BITS FLOOR VARNEL VARNEL-RECORD STEPCHECK VARNEL-SNTP FAKENTP

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* Guards this machine's clock while the tests run: "record FILE" notes how
  * far CLOCK_REALTIME stands from CLOCK_MONOTONIC, and "check FILE" fails
  * loudly if that distance has since moved by more than 50 ms, which would

@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # What the test scripts and bench/sntp share. Sourced.
 
 # drop_time_cap "$0" "$@": re-runs the calling script without CAP_SYS_TIME,

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: ISC
 # The real varnel binary, observed from outside: its diagnostics byte for
 # byte, its exit status, its system calls and the values it hands the kernel.
 # usage: e2e.sh VARNEL LIBFAKECLOCK SANITIZED(0|1) VARNEL-RECORD FLOOR

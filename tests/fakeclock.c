@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* An LD_PRELOAD stand-in for the clock calls of the program under test. It
  * never reaches the real clock:
  *   gettimeofday  answers the readings in FAKECLOCK_NOW ("sec.usec ..."), in

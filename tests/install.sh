@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: ISC
 # cmake --install into a temporary prefix puts each file where it belongs,
 # and the installed manual pages render.
 set -eu

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: ISC
 # The programs of a build against a C library of the target's own: static,
 # with nothing of glibc in them, and varnel within its size budget on a small
 # device (text + data + bss of the stripped binary).

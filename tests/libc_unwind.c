@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* gcc's unwinder (libgcc_eh) comes from Debian's cross compiler, built for
  * glibc, and finds the unwind tables of a code address with glibc's
  * _dl_find_object. The C libraries of the target have no such function.

@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // varnel: steps the system clock by the offset in a 16-byte record read from
 // standard input, at the moment the shifted clock stands on a whole second.
 

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: ISC
 # Builds uClibc-ng 1.0.35 from Debian's uclibc-source for the target (32-bit
 # little-endian MIPS, o32, static, 32-bit time_t) into OUT/sysroot, with the
 # gcc specs for it in OUT (target/specs.sh), for cmake/mipsel-uclibc.cmake. A finished build is reused while this script,

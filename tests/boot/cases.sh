@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Run on the emulated target (target/boot.sh): runs varnel against the real
 # kernel clock and reports each case on the console as "CASE name status=..
 # moved=.. frac=.. err=..", for the host to judge; "RESIDUAL name offset"

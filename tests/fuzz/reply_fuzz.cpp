@@ -1,3 +1,4 @@
+// SPDX-License-Identifier: ISC
 // libFuzzer target for the reply parser and checker: whatever the bytes, no
 // undefined behaviour, and a reply taken as good really passed every check
 // and yields a record within its ranges.

@@ -1,4 +1,5 @@
 #!/usr/bin/python3
+# SPDX-License-Identifier: ISC
 """fakedns: the tests' own DNS server, for names with several addresses.
 
 usage: fakedns.py ADDRESS PORTFILE NAME=ADDR[,ADDR...]...

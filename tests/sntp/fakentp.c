@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* fakentp: the tests' own NTP server, which answers each request as a
  * script says, so that the client's every refusal can be provoked.
  *

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: ISC
 # varnel-sntp against the tests' own server (fakentp), which answers as a
 # script says: every reply the client must refuse, forged and flooded
 # replies, kisses of death, silence, and several servers that disagree.

@@ -1,4 +1,5 @@
 #!/bin/bash
+# SPDX-License-Identifier: ISC
 # varnel-sntp against real NTP servers that nobody here wrote, each serving
 # a clock shifted by a known offset (tests/sntp/servers.sh): two chronyd on
 # the loopback, at +3.25 s and -0.375 s, and ntpsec's ntpd at -2.75 s in a

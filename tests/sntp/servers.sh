@@ -1,3 +1,4 @@
+# SPDX-License-Identifier: ISC
 # Real NTP servers on this machine's loopback, each serving a clock shifted
 # by a known offset: chronyd on a port of our choice, ntpsec's ntpd on port
 # 123 in a network namespace of its own. Sourced by tests/sntp/real.sh and

@@ -1,3 +1,4 @@
+/* SPDX-License-Identifier: ISC */
 /* shiftrecv: an LD_PRELOAD companion to libfaketime for NTP servers under
  * test. libfaketime shifts the clock a server reads but not the kernel's
  * receive timestamps, which reach it as control messages of recvmsg and
