@@ -160,7 +160,7 @@ a falseticker is outvoted | 4 +40 good; 4 +2.5 good; 6 +2.5003 good | | 0 | | +2
 two servers that disagree | 4 +2.5 good; 4 +40 good | | 111 | varnel-sntp: fatal: servers disagree: no majority | - |
 three servers that disagree | 4 +2.5 good; 4 +40 good; 4 -30 good | | 111 | varnel-sntp: fatal: servers disagree: no majority | - |
 a name with two addresses votes once | 127.0.0.2 +40 good; 6=1 +40 good; 4 +2.5 good; 6 +2.5 good | liar.test:@p1 @3 @4 | 0 | | +2.5 | queries 1 1 1 1
-a name of 18 addresses takes its share, no more | 127.0.0.2 +40 good; 4 +2.5 good; 6 +2.5 good | -n many.test:@p1 @2 @3 | 0 | | text | says beyond its name; says chosen offset +2.50
+a name of 18 addresses takes its share, no more | 127.0.0.2 +40 good; 4 +2.5 good; 6 +2.5 good | -v many.test:@p1 @2 @3 | 0 | ~: ignored: beyond its name | +2.5 |
 one server in two forms is asked once | 4 +40 good; 4 +2.5 good; 6 +2.5 good | @1 [::ffff:127.0.0.1]:@p1 @2 @3 | 0 | | +2.5 | queries 1 1 1
 a pool brings four voters | 127.0.0.2 +2.5 good; 127.0.0.3=1 +2.5 good; 127.0.0.4=1 +2.5 good; 127.0.0.5=1 +2.5 good; 127.0.0.6=1 +2.5 good | -n -p pool.test:@p1 | 0 | | text | asked 4; says the median of 4 servers
 a name under an ignored SIGCHLD | 4 +2.5 good | ignoring=CHLD localhost:@p1 | 0 | | +2.5 |
