@@ -35,9 +35,10 @@ constexpr char fatal[] = "varnel-sntp: fatal: ";
 constexpr int64_t spacing_ns = 2000000000;
 constexpr int64_t spacing_max_ns = 64000000000;
 
-// Requests kept per address; with the spacing above a run of at most 60 s
-// sends fewer.
-constexpr int requests_max = 32;
+// Requests per address at most: eight good replies and a few refused ones.
+// A server that never answers gets five in a run of 60 s, the spacing
+// doubling.
+constexpr int requests_max = 12;
 
 // At most this many datagrams are taken from one socket before the clock
 // and the other sockets get their turn, so a flood cannot starve them.
@@ -52,7 +53,7 @@ enum class req_state : uint8_t { open, closed };
 struct request {
     uint64_t nonce; // what its transmit timestamp carried
     uint64_t t1;    // when it left, local NTP time
-    floor_ref fl;   // the floor against the clock at t1
+    int64_t gap_ns; // the floor less the clock at t1
     req_state state;
 };
 
@@ -86,6 +87,7 @@ struct source {
 
 options opt;
 int64_t floor_sec;
+uint64_t floor_ntp; // the floor as an NTP timestamp
 source sources[sources_max];
 int nsources;
 server servers[max_servers];
@@ -143,13 +145,16 @@ int64_t mono()
 // time_t is 32 bits, glibc fails this reading after January 2038 rather
 // than wrap; the run then ends here instead of measuring from a wrong T1
 // or T4.
-uint64_t realtime(floor_ref* fl)
+uint64_t realtime(int64_t* gap_ns)
 {
     timespec ts;
     if (clock_gettime(CLOCK_REALTIME, &ts) == -1)
         die_sys("clock_gettime");
-    if (fl)
-        *fl = ntp_floor(floor_sec, static_cast<int64_t>(ts.tv_sec), ts.tv_nsec);
+    if (gap_ns) {
+        floor_ref fl = ntp_floor(floor_sec, static_cast<int64_t>(ts.tv_sec), ts.tv_nsec);
+        *gap_ns = fl.gap_ns;
+        floor_ntp = fl.ntp;
+    }
     return ntp_from_timespec(ts.tv_sec, ts.tv_nsec);
 }
 
@@ -256,7 +261,7 @@ void send_request(server& s, int64_t now)
     ntp_request(pkt, r.nonce);
     s.next_send = now + s.spacing;
     // T1 is read last, right before the datagram leaves.
-    r.t1 = realtime(&r.fl);
+    r.t1 = realtime(&r.gap_ns);
     ssize_t w = send(s.fd, pkt, ntp_size, 0);
     if (w == static_cast<ssize_t>(ntp_size)) {
         r.state = req_state::open;
@@ -315,7 +320,7 @@ void handle(int i, size_t len, const sockaddr_storage& from, socklen_t fromlen, 
     request none = {};
     const request& rq = which >= 0 ? s.req[which] : none;
     sample sm;
-    verdict v = reply_check(p, rq.nonce, rq.t1, t4, rq.fl, &sm);
+    verdict v = reply_check(p, rq.nonce, rq.t1, t4, {rq.gap_ns, floor_ntp}, &sm);
     if (v != verdict::not_server && v != verdict::bad_version && v != verdict::bad_origin) {
         // It echoed the nonce: this is the server's answer, good or not.
         s.req[which].state = req_state::closed;
