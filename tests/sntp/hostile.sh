@@ -213,12 +213,13 @@ requests() { # 48 bytes, version 4, mode 3, one source port, fresh nonzero nonce
         (( len == 48 && (0x$mode & 63) == 0x23 )) || bad+=" length $len, first byte $mode;"
         [[ -z ${seen[$nonce]:-} && $nonce != 0000000000000000 ]] || bad+=" nonce $nonce again;"
         seen[$nonce]=1 ports[$port]=1
+        # Kept here: the read that ends the loop empties the variables.
+        first_port=$port first_nonce=$nonce
         (( 0x${nonce:0:8} < now - 86400 || 0x${nonce:0:8} > now + 86400 )) || near=$((near + 1))
     done < "${logs[0]}"
     (( ${#ports[@]} == 1 )) || bad+=" ${#ports[@]} source ports;"
     (( near < n )) || bad+=" every transmit timestamp reads the clock;"
     check "$name: requests well formed" "" "$bad"
-    first_port=$port first_nonce=$nonce
 }
 says() { # TEXT: standard output has a line with it (@1: the first address)
     local text=$*
