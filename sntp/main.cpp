@@ -22,6 +22,18 @@ constexpr char fatal[] = "varnel-sntp: fatal: ";
 
 unsigned char buf[record_size];
 
+// What a bad option value is refused with, by opt_error; the value follows.
+constexpr const char* refusals[] = {
+    nullptr,
+    nullptr,
+    "bad deadline, not 0.1 to 60 seconds: ",
+    "bad count, not 1 to 8: ",
+    "bad cap, not a decimal number of seconds: ",
+    "bad start delay, not 0 to 3600 seconds: ",
+    "bad floor, not a date from 1970-01-01 to 2106-02-07: ",
+};
+static_assert(sizeof refusals / sizeof refusals[0] == static_cast<int>(opt_error::floor) + 1);
+
 [[noreturn]] void die(int status, const char* t1, const char* t2, const strerr* chain)
 {
     strerr_die(status, fatal, t1, t2, nullptr, nullptr, nullptr, chain);
@@ -62,27 +74,16 @@ int main(int argc, char** argv)
     subfdout->write_op = timed_write;
     options o;
     const char* bad = nullptr;
-    switch (options_parse(argc, argv, &o, &bad)) {
-    case opt_error::none:
-        break;
-    case opt_error::usage:
+    opt_error oe = options_parse(argc, argv, &o, &bad);
+    if (oe == opt_error::usage)
         strerr_die(100,
             "varnel-sntp: usage: varnel-sntp [-nv] [-t seconds] [-c count] [-m seconds] "
             "[-d seconds] [-f date] [-p pool]... [server...]",
             nullptr, nullptr, nullptr, nullptr, nullptr, nullptr);
-    case opt_error::deadline:
-        die(100, "bad deadline, not 0.1 to 60 seconds: ", bad, nullptr);
-    case opt_error::count:
-        die(100, "bad count, not 1 to 8: ", bad, nullptr);
-    case opt_error::cap:
-        die(100, "bad cap, not a decimal number of seconds: ", bad, nullptr);
-    case opt_error::delay:
-        die(100, "bad start delay, not 0 to 3600 seconds: ", bad, nullptr);
-    case opt_error::floor:
-        die(100, "bad floor, not a date from 1970-01-01 to 2106-02-07: ", bad, nullptr);
-    case opt_error::sources:
+    if (oe == opt_error::sources)
         die(100, "more than 16 servers", nullptr, nullptr);
-    }
+    if (oe != opt_error::none)
+        die(100, refusals[static_cast<int>(oe)], bad, nullptr);
     // The record is binary: it goes into varnel, never onto a screen.
     if (!o.human && isatty(1))
         die(100, "standard output is a terminal: pipe it into varnel, or use -n", nullptr,

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include "error.h"
+#include "mono.h"
 
 namespace {
 
@@ -16,14 +17,6 @@ int dev_random = -1;
 int dev_urandom = -1;
 bool no_getrandom; // the kernel answered ENOSYS
 bool seeded;       // /dev/random was readable once
-
-int64_t mono()
-{
-    timespec ts;
-    if (clock_gettime(CLOCK_MONOTONIC, &ts) == -1)
-        return -1;
-    return static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-}
 
 bool open_once(int* fd, const char* path, const char* call, const char** why)
 {
@@ -46,8 +39,8 @@ bool wait_seeded(int64_t deadline, bool again, const char** call)
     if (!open_once(&dev_random, "/dev/random", "open /dev/random", call))
         return false;
     for (;;) {
-        int64_t now = mono();
-        if (now == -1) {
+        int64_t now;
+        if (!mono_now(&now)) {
             *call = "clock_gettime";
             return false;
         }
@@ -56,10 +49,9 @@ bool wait_seeded(int64_t deadline, bool again, const char** call)
             *call = "get seeded random numbers";
             return false;
         }
-        int64_t left = (deadline - now + 999999) / 1000000;
+        int left = mono_ms(now, deadline);
         pollfd p = {dev_random, POLLIN, 0};
-        int rc = poll(again ? nullptr : &p, again ? 0 : 1,
-            static_cast<int>(again && left > 20 ? 20 : left));
+        int rc = poll(again ? nullptr : &p, again ? 0 : 1, again && left > 20 ? 20 : left);
         if (rc == -1 && errno == error_intr)
             continue;
         if (rc == -1) {

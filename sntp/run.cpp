@@ -14,6 +14,7 @@
 #include "error.h"
 #include "floor.h"
 #include "fmt.h"
+#include "mono.h"
 #include "nonce.h"
 #include "ntptime.h"
 #include "packet.h"
@@ -135,10 +136,10 @@ void stop_children()
 
 int64_t mono()
 {
-    timespec ts;
-    if (clock_gettime(CLOCK_MONOTONIC, &ts) == -1)
+    int64_t ns;
+    if (!mono_now(&ns))
         die_sys("clock_gettime");
-    return static_cast<int64_t>(ts.tv_sec) * ns_per_sec + ts.tv_nsec;
+    return ns;
 }
 
 // The local time as an NTP timestamp, and the floor against it. Where
@@ -150,11 +151,8 @@ uint64_t realtime(int64_t* gap_ns)
     timespec ts;
     if (clock_gettime(CLOCK_REALTIME, &ts) == -1)
         die_sys("clock_gettime");
-    if (gap_ns) {
-        floor_ref fl = ntp_floor(floor_sec, static_cast<int64_t>(ts.tv_sec), ts.tv_nsec);
-        *gap_ns = fl.gap_ns;
-        floor_ntp = fl.ntp;
-    }
+    if (gap_ns)
+        *gap_ns = ntp_floor(floor_sec, static_cast<int64_t>(ts.tv_sec), ts.tv_nsec).gap_ns;
     return ntp_from_timespec(ts.tv_sec, ts.tv_nsec);
 }
 
@@ -539,8 +537,8 @@ void start_delay()
         return;
     int64_t until = mono() + static_cast<int64_t>(jitter_get() % (opt.delay_ns + 1));
     for (int64_t now = mono(); now < until; now = mono()) {
-        int64_t ms = (until - now + 999999) / 1000000;
-        if (poll(nullptr, 0, static_cast<int>(ms > 1000 ? 1000 : ms)) == -1 && errno != error_intr)
+        int ms = mono_ms(now, until);
+        if (poll(nullptr, 0, ms > 1000 ? 1000 : ms) == -1 && errno != error_intr)
             die_sys("poll");
     }
 }
@@ -551,6 +549,7 @@ int64_t run(const options& o, int argc, char** argv)
 {
     opt = o;
     floor_sec = o.floor_set ? o.floor : floor_build;
+    floor_ntp = ntp_floor(floor_sec, 0, 0).ntp;
 
     // Every argument is checked before anything is started.
     take_sources(argc, argv);
@@ -622,9 +621,7 @@ int64_t run(const options& o, int argc, char** argv)
         if (npfd == 0)
             break;
 
-        // Rounded up to a whole millisecond, so the wait never ends early.
-        int64_t wait = (wake - now + 999999) / 1000000;
-        int rc = poll(pfd, static_cast<nfds_t>(npfd), static_cast<int>(wait < 0 ? 0 : wait));
+        int rc = poll(pfd, static_cast<nfds_t>(npfd), mono_ms(now, wake));
         if (rc == -1) {
             if (errno == error_intr)
                 continue;

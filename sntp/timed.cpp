@@ -3,10 +3,10 @@
 
 #include <errno.h>
 #include <poll.h>
-#include <time.h>
 #include <unistd.h>
 
 #include "error.h"
+#include "mono.h"
 
 namespace {
 
@@ -45,12 +45,10 @@ int timed_write(int fd, const char* p, int len)
 {
     if (!bounded)
         return put(fd, p, len);
-    timespec ts;
-    if (clock_gettime(CLOCK_MONOTONIC, &ts) == -1)
+    int64_t now;
+    if (!mono_now(&now))
         return -1;
-    int64_t now = static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
-    int64_t left = deadline > now ? (deadline - now + 999999) / 1000000 : 0;
-    return ready(fd, static_cast<int>(left)) ? put(fd, p, len) : -1;
+    return ready(fd, mono_ms(now, deadline)) ? put(fd, p, len) : -1;
 }
 
 int nowait_write(int fd, const char* p, int len)
