@@ -101,10 +101,10 @@ void addr_canonical(addr* a)
         a->ip[i] = 0;
 }
 
-server_arg server_parse(const char* text)
+server_arg server_parse(const char* text, uint16_t default_port)
 {
     server_arg r = {arg_kind::bad, {}, nullptr, 0};
-    r.a.port = ntp_port;
+    r.a.port = default_port;
     const char* h = text;
     int hlen = str_len(text);
     const char* port = nullptr;

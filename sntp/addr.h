@@ -33,12 +33,13 @@ constexpr uint16_t ntp_port = 123;
 constexpr int max_name_len = 253;
 
 // Reads "host", "host:port", "192.0.2.1:123", "[2001:db8::1]",
-// "[2001:db8::1]:123" or "2001:db8::1". A numeric address is taken by
+// "[2001:db8::1]:123" or "2001:db8::1", with default_port when none is
+// given. A numeric address is taken by
 // inet_pton and never reaches the resolver. A port is 1..65535 in decimal.
 // A host name is letters, digits, '-', '.' and '_', at most 253 of them;
 // one that the resolver would read as an IPv4 address in a short form
 // (127.1, 2130706433, 0x7f.1) is refused, as no host is named so.
-server_arg server_parse(const char* text);
+server_arg server_parse(const char* text, uint16_t default_port = ntp_port);
 
 // Fills a socket address for a; returns its length.
 socklen_t addr_sockaddr(const addr& a, sockaddr_storage* sa);

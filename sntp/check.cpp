@@ -39,8 +39,11 @@ constexpr const char* texts[] = {
     "delay too large",
     "offset out of range",
     "below the floor",
+    "not authenticated",
+    "NTS NAK",
+    "outside its certificates' validity",
 };
-static_assert(sizeof texts / sizeof texts[0] == static_cast<int>(verdict::below_floor) + 1);
+static_assert(sizeof texts / sizeof texts[0] == static_cast<int>(verdict::outside_validity) + 1);
 
 }
 

@@ -29,6 +29,10 @@ enum class verdict : uint8_t {
     delay_too_large,     // the offset could be off by half of that
     offset_out_of_range, // the seconds do not fit the record
     below_floor,         // the clock would be set below the floor
+    // Authenticated NTP alone:
+    unauthenticated,     // no identifier of ours, or an authenticator that fails
+    nts_nak,             // the server refused our cookie, with our identifier
+    outside_validity,    // the time told is outside the certificates' dates
 };
 
 // A reply's delay above this is refused: the offset can be wrong by up to

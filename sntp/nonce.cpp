@@ -85,23 +85,25 @@ bool from_urandom(unsigned char* p, size_t n, const char** call)
 
 }
 
-uint64_t nonce_get(int64_t deadline_ns, const char** call)
+bool random_get(void* out, size_t n, int64_t deadline_ns, const char** call)
 {
-    uint64_t v = 0;
-    unsigned char* p = reinterpret_cast<unsigned char*>(&v);
+    unsigned char* p = static_cast<unsigned char*>(out);
     bool waited = false;
-    while (v == 0) {
+    size_t got = 0;
+    while (got < n) {
         if (no_getrandom) {
             if (!seeded && !wait_seeded(deadline_ns, false, call))
-                return 0;
+                return false;
             seeded = true;
-            if (!from_urandom(p, sizeof v, call))
-                return 0;
+            return from_urandom(p + got, n - got, call);
+        }
+        // At most 256 bytes a call: those never come short from a seeded pool.
+        size_t want = n - got > 256 ? 256 : n - got;
+        ssize_t r = getrandom(p + got, want, GRND_NONBLOCK);
+        if (r == static_cast<ssize_t>(want)) {
+            got += want;
             continue;
         }
-        ssize_t r = getrandom(p, sizeof v, GRND_NONBLOCK);
-        if (r == static_cast<ssize_t>(sizeof v))
-            continue;
         if (r == -1 && errno == error_intr)
             continue;
         if (r == -1 && errno == ENOSYS) {
@@ -111,15 +113,24 @@ uint64_t nonce_get(int64_t deadline_ns, const char** call)
         if (r == -1 && errno == error_again) {
             // Not seeded yet: wait for the kernel to say it is.
             if (!wait_seeded(deadline_ns, waited, call))
-                return 0;
+                return false;
             waited = true;
             continue;
         }
-        // Eight bytes never come short from a seeded pool.
         if (r >= 0)
             errno = error_io;
         *call = "getrandom";
-        return 0;
+        return false;
+    }
+    return true;
+}
+
+uint64_t nonce_get(int64_t deadline_ns, const char** call)
+{
+    uint64_t v = 0;
+    while (v == 0) {
+        if (!random_get(&v, sizeof v, deadline_ns, call))
+            return 0;
     }
     return v;
 }

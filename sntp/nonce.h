@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: ISC
 #pragma once
 
+#include <stddef.h>
 #include <stdint.h>
 
 // A fresh random 64-bit value, never zero, for a request's transmit
@@ -13,6 +14,10 @@
 // readable, the old kernels' sign of a seeded pool. Returns 0 and sets
 // *call with errno on failure; ETIMEDOUT when the deadline passed first.
 uint64_t nonce_get(int64_t deadline_ns, const char** call);
+
+// n random bytes into out under the same rule, for keys, identifiers and
+// the like. Returns false and sets *call with errno on failure.
+bool random_get(void* out, size_t n, int64_t deadline_ns, const char** call);
 
 // A random value for spreading the start of many devices apart. It need not
 // be secret, so it never waits: from getrandom(2) if the pool is ready, else

@@ -65,7 +65,8 @@ opt_error options_parse(int argc, char** argv, options* o, const char** bad)
                 o->verbose = true;
                 continue;
             }
-            if (opt != 't' && opt != 'c' && opt != 'm' && opt != 'd' && opt != 'f' && opt != 'p')
+            if (opt != 't' && opt != 'c' && opt != 'm' && opt != 'd' && opt != 'f' && opt != 'p'
+                && (opt != 'C' || !o->tls))
                 return opt_error::usage;
             // The value is the rest of this argument, or the next one.
             const char* v = p[1] ? p + 1 : (i + 1 < argc ? argv[++i] : nullptr);
@@ -99,6 +100,10 @@ opt_error options_parse(int argc, char** argv, options* o, const char** bad)
                 if (!floor_parse(v, &o->floor))
                     return opt_error::floor;
                 o->floor_set = true;
+            } else if (opt == 'C') {
+                if (o->ncafiles == cafiles_max)
+                    return opt_error::cafiles;
+                o->cafiles[o->ncafiles++] = v;
             } else {
                 if (o->npools == sources_max)
                     return opt_error::sources;

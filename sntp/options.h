@@ -4,7 +4,8 @@
 #include <stdint.h>
 
 // The command line: varnel-sntp [-nv] [-t seconds] [-c count] [-m seconds]
-// [-d seconds] [-f date] [-p pool]... [server...]
+// [-d seconds] [-f date] [-p pool]... [server...]; varnel-nts takes
+// [-C cafile]... as well.
 
 constexpr uint64_t deadline_default_ns = 5000000000;
 constexpr uint64_t deadline_min_ns = 100000000;
@@ -16,6 +17,7 @@ constexpr int count_max = 8;
 // At most this many SERVER arguments and pools together: each is at least
 // one address, and the address table holds 16.
 constexpr int sources_max = 16;
+constexpr int cafiles_max = 8;
 
 struct options {
     bool human = false;   // -n: lines on standard output, no record
@@ -29,6 +31,9 @@ struct options {
     int64_t floor = 0;    // -f: seconds since 1970; else the build's floor
     const char* pools[sources_max] = {}; // -p, in order
     int npools = 0;
+    bool tls = false;     // set by the caller: -C is an option
+    const char* cafiles[cafiles_max] = {}; // -C, in order
+    int ncafiles = 0;
     int first = 0;        // argv index of the first server
 };
 
@@ -41,6 +46,7 @@ enum class opt_error {
     delay,    // -d not a decimal from 0 to 3600
     floor,    // -f not a date
     sources,  // more than 16 servers and pools
+    cafiles,  // more than 8 -C
 };
 
 // Reads the options up to the first argument that is not one, or "--".

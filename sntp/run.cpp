@@ -27,19 +27,12 @@
 
 namespace {
 
-constexpr char fatal[] = "varnel-sntp: fatal: ";
-
 // No two requests to one server less than 2 s apart: ntpd's guard time,
 // below which many public servers drop requests or send RATE, and the
 // spacing of its own iburst. Each request that is still unanswered when
 // the next is due doubles the spacing, up to a minute.
 constexpr int64_t spacing_ns = 2000000000;
 constexpr int64_t spacing_max_ns = 64000000000;
-
-// Requests per address at most: eight good replies and a few refused ones.
-// A server that never answers gets five in a run of 60 s, the spacing
-// doubling.
-constexpr int requests_max = 12;
 
 // At most this many datagrams are taken from one socket before the clock
 // and the other sockets get their turn, so a flood cannot starve them.
@@ -58,13 +51,15 @@ struct request {
     req_state state;
 };
 
-enum class srv_state : uint8_t { active, done, dropped };
+enum class srv_state : uint8_t { preparing, active, done, dropped };
 
 // One address asked.
 struct server {
     addr a;
     int fd;
     srv_state state;
+    int prep_fd;    // what the preparation waits on, while preparing
+    short prep_events;
     int vote;       // the addresses of one server name share a vote
     int sent;       // requests made, req[0 .. sent - 1]
     request req[requests_max];
@@ -86,6 +81,8 @@ struct source {
     int used;
 };
 
+const tool* tl;
+const protocol* proto;
 options opt;
 int64_t floor_sec;
 uint64_t floor_ntp; // the floor as an NTP timestamp
@@ -107,8 +104,11 @@ const char* sys_call;    // the last failed call made for a server
 int sys_errno;
 int unresolved = -1;     // the resolver of the last name that failed
 char unresolved_text[resolve_msg_max];
+int unprepared = -1;     // the server whose preparation failed last
+const char* unprepared_why;
+bool preparing_at_end;   // a preparation was still going at the deadline
 
-unsigned char pkt[256];
+unsigned char pkt[datagram_max];
 union {
     cmsghdr align;
     unsigned char bytes[CMSG_SPACE(sizeof(timespec))];
@@ -119,19 +119,23 @@ void stop_children()
     int e = errno;
     for (int i = 0; i < nresolvers; ++i)
         resolve_stop(&resolvers[i]);
+    if (proto) {
+        for (int i = 0; i < nservers; ++i)
+            proto->end(i);
+    }
     errno = e;
 }
 
 [[noreturn]] void fail(int status, const char* t1, const char* t2, const char* t3, const char* t4)
 {
     stop_children();
-    strerr_die(status, fatal, t1, t2, t3, t4, nullptr, nullptr);
+    strerr_die(status, tl->fatal, t1, t2, t3, t4, nullptr, nullptr);
 }
 
 [[noreturn]] void die_sys(const char* call)
 {
     stop_children();
-    strerr_die(111, fatal, "unable to ", call, ": ", nullptr, nullptr, &strerr_sys);
+    strerr_die(111, tl->fatal, "unable to ", call, ": ", nullptr, nullptr, &strerr_sys);
 }
 
 int64_t mono()
@@ -156,6 +160,16 @@ uint64_t realtime(int64_t* gap_ns)
     return ntp_from_timespec(ts.tv_sec, ts.tv_nsec);
 }
 
+// The time a server tells, in seconds since 1970: the local clock now, a
+// moment after the reply's arrival, plus the offset measured.
+int64_t server_time(int64_t offset)
+{
+    timespec ts;
+    if (clock_gettime(CLOCK_REALTIME, &ts) == -1)
+        die_sys("clock_gettime");
+    return static_cast<int64_t>(ts.tv_sec) + offset / ns_per_sec;
+}
+
 // Says the call that failed for a server, and returns its errno: the line
 // itself may fail and change errno.
 int server_error(server& s, const char* call)
@@ -176,6 +190,8 @@ void stop(server& s, srv_state st)
     s.state = st;
     if (st == srv_state::dropped)
         s.good = 0;
+    if (proto)
+        proto->end(static_cast<int>(&s - servers));
 }
 
 // Errors a connected UDP socket reports for ICMP messages about earlier
@@ -195,6 +211,56 @@ int votes_good(int vote)
             n += servers[i].good;
     }
     return n;
+}
+
+// The server's UDP socket, connected to its address.
+void open_socket(server& s)
+{
+    const addr& a = s.a;
+    s.fd = socket(a.family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (s.fd == -1) {
+        server_error(s, "socket");
+        stop(s, srv_state::dropped);
+        return;
+    }
+    // Where the kernel stamps each datagram's arrival, T4 is taken from that
+    // stamp rather than from a reading after poll wakes up. Where it cannot,
+    // the reading stands in, so a failure here changes nothing else.
+    int on = 1;
+    if (setsockopt(s.fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == -1) {
+        // No stamps: arrival() finds no control message and reads the clock.
+    }
+    // Connected: the kernel picks a random source port for this run, and
+    // hands us only datagrams from the server's address and port.
+    sockaddr_storage sa;
+    socklen_t len = addr_sockaddr(a, &sa);
+    if (connect(s.fd, reinterpret_cast<sockaddr*>(&sa), len) == -1) {
+        server_error(s, "connect");
+        stop(s, srv_state::dropped);
+    }
+}
+
+// Goes on with the preparation of server i; once ready it is asked at once.
+void prepare(int i, int64_t now)
+{
+    server& s = servers[i];
+    addr ntp;
+    const char* why = nullptr;
+    prep p = proto->step(i, &ntp, &s.prep_fd, &s.prep_events, &why);
+    if (p == prep::wait)
+        return;
+    s.prep_fd = -1;
+    if (p == prep::failed) {
+        say_refused(s.a, why);
+        unprepared = i;
+        unprepared_why = why;
+        stop(s, srv_state::dropped);
+        return;
+    }
+    s.a = ntp;
+    s.state = srv_state::active;
+    s.next_send = now;
+    open_socket(s);
 }
 
 void add_server(const addr& a, int src, int64_t now)
@@ -221,29 +287,16 @@ void add_server(const addr& a, int src, int64_t now)
     s.vote = so.kind == src_kind::pool ? sources_max + nservers : src;
     s.next_send = now;
     s.spacing = spacing_ns;
+    s.prep_fd = -1;
     ++nservers;
-
-    s.fd = socket(a.family, SOCK_DGRAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    if (s.fd == -1) {
-        server_error(s, "socket");
-        stop(s, srv_state::dropped);
+    if (!proto) {
+        open_socket(s);
         return;
     }
-    // Where the kernel stamps each datagram's arrival, T4 is taken from that
-    // stamp rather than from a reading after poll wakes up. Where it cannot,
-    // the reading stands in, so a failure here changes nothing else.
-    int on = 1;
-    if (setsockopt(s.fd, SOL_SOCKET, SO_TIMESTAMPNS, &on, sizeof on) == -1) {
-        // No stamps: arrival() finds no control message and reads the clock.
-    }
-    // Connected: the kernel picks a random source port for this run, and
-    // hands us only datagrams from the server's address and port.
-    sockaddr_storage sa;
-    socklen_t len = addr_sockaddr(a, &sa);
-    if (connect(s.fd, reinterpret_cast<sockaddr*>(&sa), len) == -1) {
-        server_error(s, "connect");
-        stop(s, srv_state::dropped);
-    }
+    s.state = srv_state::preparing;
+    bool named = so.kind != src_kind::literal;
+    proto->begin(nservers - 1, a, named ? so.arg.name : nullptr, named ? so.arg.name_len : 0);
+    prepare(nservers - 1, now);
 }
 
 void send_request(server& s, int64_t now)
@@ -256,12 +309,25 @@ void send_request(server& s, int64_t now)
     r.nonce = nonce_get(deadline, &call);
     if (r.nonce == 0)
         die_sys(call);
-    ntp_request(pkt, r.nonce);
+    size_t len = ntp_size;
+    if (proto) {
+        const char* why = nullptr;
+        len = proto->seal(static_cast<int>(&s - servers), s.sent - 1, pkt, r.nonce, &why);
+        if (len == 0) {
+            // Nothing left to ask with: what was measured stands.
+            --s.sent;
+            say_refused(s.a, why);
+            stop(s, srv_state::done);
+            return;
+        }
+    } else {
+        ntp_request(pkt, r.nonce);
+    }
     s.next_send = now + s.spacing;
     // T1 is read last, right before the datagram leaves.
     r.t1 = realtime(&r.gap_ns);
-    ssize_t w = send(s.fd, pkt, ntp_size, 0);
-    if (w == static_cast<ssize_t>(ntp_size)) {
+    ssize_t w = send(s.fd, pkt, len, 0);
+    if (w == static_cast<ssize_t>(len)) {
         r.state = req_state::open;
         any_sent = true;
         return;
@@ -315,6 +381,17 @@ void handle(int i, size_t len, const sockaddr_storage& from, socklen_t fromlen, 
     // one, is dropped without a word.
     if (which >= 0 && s.req[which].state == req_state::closed)
         return;
+    if (proto && which >= 0) {
+        // Only what the server's key vouches for is its answer; anything
+        // else leaves the request open for the real one.
+        verdict a = proto->open(i, which, pkt, len, p);
+        if (a != verdict::good) {
+            refuse(i, a, p.refid);
+            if (a == verdict::nts_nak)
+                stop(s, srv_state::dropped);
+            return;
+        }
+    }
     request none = {};
     const request& rq = which >= 0 ? s.req[which] : none;
     sample sm;
@@ -323,6 +400,8 @@ void handle(int i, size_t len, const sockaddr_storage& from, socklen_t fromlen, 
         // It echoed the nonce: this is the server's answer, good or not.
         s.req[which].state = req_state::closed;
     }
+    if (v == verdict::good && proto)
+        v = proto->vouch(i, server_time(sm.offset));
     if (v == verdict::good) {
         say_sample(s.a, sm);
         if (s.good == 0 || sm.delay < s.best.delay)
@@ -478,6 +557,10 @@ int64_t conclude()
     }
     if (!any_sent) {
         // Nothing could even be asked: say why.
+        if (unprepared >= 0)
+            fail(111, addr_text(servers[unprepared].a, text), ": ", unprepared_why, nullptr);
+        if (preparing_at_end)
+            fail(111, "not ready to ask before the deadline", nullptr, nullptr, nullptr);
         if (sys_call) {
             errno = sys_errno;
             die_sys(sys_call);
@@ -504,7 +587,7 @@ void take_sources(int argc, char** argv)
         source& so = sources[nsources++];
         so = {};
         so.text = text;
-        so.arg = server_parse(text);
+        so.arg = server_parse(text, tl->port);
         if (so.arg.kind == arg_kind::bad)
             fail(100, "bad server address: ", text, nullptr, nullptr);
         so.kind = so.arg.kind == arg_kind::literal ? src_kind::literal
@@ -545,14 +628,18 @@ void start_delay()
 
 }
 
-int64_t run(const options& o, int argc, char** argv)
+int64_t run(const tool& t, const options& o, int argc, char** argv)
 {
+    tl = &t;
+    proto = t.proto;
     opt = o;
     floor_sec = o.floor_set ? o.floor : floor_build;
     floor_ntp = ntp_floor(floor_sec, 0, 0).ntp;
 
     // Every argument is checked before anything is started.
     take_sources(argc, argv);
+    if (proto)
+        proto->setup(o, t.fatal);
     start_delay();
     int64_t now = mono();
     deadline = now + static_cast<int64_t>(o.deadline_ns);
@@ -596,6 +683,11 @@ int64_t run(const options& o, int argc, char** argv)
         int64_t wake = deadline;
         for (int i = 0; i < nservers; ++i) {
             server& s = servers[i];
+            if (s.state == srv_state::preparing && s.prep_fd >= 0) {
+                pfd[npfd] = {s.prep_fd, s.prep_events, 0};
+                who[npfd++] = i;
+                continue;
+            }
             if (s.state != srv_state::active)
                 continue;
             // Enough: this server, or the host it is an address of, has
@@ -630,13 +722,21 @@ int64_t run(const options& o, int argc, char** argv)
         for (int j = 0; j < npfd && rc > 0; ++j) {
             if (!pfd[j].revents)
                 continue;
-            if (who[j] >= 0)
+            if (who[j] >= 0 && servers[who[j]].state == srv_state::preparing)
+                prepare(who[j], mono());
+            else if (who[j] >= 0)
                 receive(who[j]);
             else
                 resolved(-1 - who[j], mono());
         }
     }
 
+    for (int i = 0; i < nservers; ++i) {
+        if (servers[i].state == srv_state::preparing) {
+            preparing_at_end = true;
+            stop(servers[i], srv_state::dropped);
+        }
+    }
     // Time is up for any name still being resolved.
     for (int k = 0; k < nresolvers; ++k) {
         if (resolvers[k].pid > 0) {
