@@ -1,0 +1,412 @@
+// SPDX-License-Identifier: ISC
+#include "nts.h"
+
+#include <errno.h>
+#include <netinet/in.h>
+#include <poll.h>
+#include <sys/socket.h>
+#include <time.h>
+#include <unistd.h>
+
+#include "byte.h"
+#include "ef.h"
+#include "error.h"
+#include "floor.h"
+#include "fmt.h"
+#include "ke.h"
+#include "mono.h"
+#include "nonce.h"
+#include "resolve.h"
+#include "siv.h"
+#include "str.h"
+#include "strerr.h"
+#include "tls.h"
+
+namespace {
+
+constexpr uint16_t ntp_default_port = 123;
+constexpr uint32_t kiss_ntsn = 0x4e54534e; // "NTSN"
+
+enum class phase : uint8_t { connect, handshake, ask, answer, resolve, ready, failed };
+
+// One server address: its key exchange, then what the NTP requests need.
+struct peer {
+    phase ph;
+    int fd;                // the key exchange's TCP socket
+    addr ke;               // its address
+    char name[max_name_len + 1]; // the host name asked, or empty
+    dates d;
+    unsigned char buf[ke_chunk_max];
+    size_t have;
+    ke_reply reply;        // the exchange's result, and the cookie jar after it
+    unsigned char c2s[siv_key_size], s2c[siv_key_size];
+    unsigned char uid[requests_max][uid_size];
+    int64_t from, until;   // the certificates' window, under dates::server
+    resolver res;          // for a server name the exchange gave
+    addr ntp;
+};
+
+peer peers[max_servers];
+int64_t floor_sec;
+char why_text[max_servers][96];
+
+bool byte_equal(const unsigned char* a, const unsigned char* b, size_t n)
+{
+    unsigned char d = 0;
+    for (size_t k = 0; k < n; ++k)
+        d |= a[k] ^ b[k];
+    return d == 0;
+}
+
+bool str_equal_nocase(const char* a, const char* b)
+{
+    for (;; ++a, ++b) {
+        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a + 32) : *a;
+        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b + 32) : *b;
+        if (x != y)
+            return false;
+        if (!x)
+            return true;
+    }
+}
+
+// "key exchange: ", what, and the text for errno e unless it is 0; kept
+// per peer.
+const char* sys_why(int i, const char* what, int e)
+{
+    char* out = why_text[i];
+    int n = 0;
+    const char* parts[] = {"key exchange: ", what, e ? ": " : "", e ? error_str(e) : ""};
+    for (const char* t : parts) {
+        int l = str_len(t);
+        if (l > 95 - n)
+            l = 95 - n;
+        byte_copy(out + n, l, t);
+        n += l;
+    }
+    out[n] = '\0';
+    return out;
+}
+
+void close_fd(peer& p)
+{
+    if (p.fd >= 0)
+        close(p.fd);
+    p.fd = -1;
+}
+
+bool clock_below_floor()
+{
+    timespec ts;
+    // A clock that cannot be read is no clock to judge dates by.
+    if (clock_gettime(CLOCK_REALTIME, &ts) == -1)
+        return true;
+    return static_cast<int64_t>(ts.tv_sec) < floor_sec;
+}
+
+// "127.0.0.1", or the IPv6 form wolfSSL gives a certificate's IP address:
+// eight groups of four upper-case hex digits.
+void ip_text(const addr& a, char* out)
+{
+    static constexpr char hex[] = "0123456789ABCDEF";
+    int n = 0;
+    if (a.family == AF_INET) {
+        for (int k = 0; k < 4; ++k) {
+            if (k)
+                out[n++] = '.';
+            n += fmt_ulong(out + n, a.ip[k]);
+        }
+    } else {
+        for (int k = 0; k < 16; ++k) {
+            if (k && k % 2 == 0)
+                out[n++] = ':';
+            out[n++] = hex[a.ip[k] >> 4];
+            out[n++] = hex[a.ip[k] & 15];
+        }
+    }
+    out[n] = '\0';
+}
+
+void begin(int i, const addr& a, const char* name, int name_len)
+{
+    peer& p = peers[i];
+    p = {};
+    p.fd = -1;
+    p.ke = a;
+    p.res.fd = -1;
+    if (name) {
+        byte_copy(p.name, name_len, name);
+        p.name[name_len] = '\0';
+    }
+    p.d = clock_below_floor() ? dates::server : dates::clock;
+    p.ph = phase::failed;
+    p.fd = socket(a.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    if (p.fd == -1) {
+        sys_why(i, "unable to socket", errno);
+        return;
+    }
+    sockaddr_storage sa;
+    socklen_t len = addr_sockaddr(a, &sa);
+    if (connect(p.fd, reinterpret_cast<sockaddr*>(&sa), len) == -1 && errno != EINPROGRESS) {
+        sys_why(i, "unable to connect", errno);
+        return;
+    }
+    p.ph = phase::connect;
+}
+
+// The NTP server the exchange named, as an address: record 6 a numeric
+// address, or the name asked; any other name is resolved.
+prep target(int i, const char** why)
+{
+    peer& p = peers[i];
+    uint16_t port = p.reply.port ? p.reply.port : ntp_default_port;
+    if (!p.reply.server[0]) {
+        p.ntp = p.ke;
+        p.ntp.port = port;
+        return prep::ready;
+    }
+    server_arg a = server_parse(p.reply.server, port);
+    if (a.kind == arg_kind::literal) {
+        p.ntp = a.a;
+        return prep::ready;
+    }
+    if (a.kind == arg_kind::bad) {
+        *why = "key exchange: bad NTP server name";
+        return prep::failed;
+    }
+    if (p.name[0] && str_equal_nocase(p.name, p.reply.server)) {
+        p.ntp = p.ke;
+        p.ntp.port = port;
+        return prep::ready;
+    }
+    p.res = {};
+    p.res.name = p.reply.server;
+    p.res.name_len = str_len(p.reply.server);
+    p.res.port = port;
+    const char* call = nullptr;
+    if (!resolve_start(&p.res, 10, &call)) {
+        p.res.fd = -1;
+        *why = sys_why(i, call, errno);
+        return prep::failed;
+    }
+    p.ph = phase::resolve;
+    return prep::wait;
+}
+
+prep finish(int i, const char** why)
+{
+    peer& p = peers[i];
+    if (!tls_keys(i, p.c2s, p.s2c)) {
+        *why = "key exchange: no keys exported";
+        return prep::failed;
+    }
+    if (p.d == dates::server && !tls_window(i, &p.from, &p.until)) {
+        *why = "key exchange: certificate dates unreadable";
+        return prep::failed;
+    }
+    tls_end(i);
+    close_fd(p);
+    return target(i, why);
+}
+
+prep step(int i, addr* ntp, int* fd, short* events, const char** why)
+{
+    peer& p = peers[i];
+    *fd = p.fd;
+    for (;;) {
+        tls_io r = tls_io::done;
+        switch (p.ph) {
+        case phase::failed:
+            *why = why_text[i];
+            return prep::failed;
+        case phase::connect: {
+            int e = 0;
+            socklen_t el = sizeof e;
+            pollfd pf = {p.fd, POLLOUT, 0};
+            if (poll(&pf, 1, 0) == 0) {
+                *events = POLLOUT;
+                return prep::wait;
+            }
+            if (getsockopt(p.fd, SOL_SOCKET, SO_ERROR, &e, &el) == -1)
+                e = errno;
+            if (e) {
+                *why = sys_why(i, "unable to connect", e);
+                return prep::failed;
+            }
+            char ip[48];
+            ip_text(p.ke, ip);
+            if (!tls_begin(i, p.fd, p.name[0] ? p.name : nullptr, ip, p.d, why))
+                return prep::failed;
+            p.ph = phase::handshake;
+            continue;
+        }
+        case phase::handshake:
+            r = tls_handshake(i, why);
+            if (r == tls_io::done) {
+                ke_request(p.buf);
+                p.ph = phase::ask;
+                continue;
+            }
+            break;
+        case phase::ask:
+            r = tls_send(i, p.buf, ke_request_size, why);
+            if (r == tls_io::done) {
+                p.have = 0;
+                p.ph = phase::answer;
+                continue;
+            }
+            break;
+        case phase::answer: {
+            size_t got = 0;
+            r = tls_recv(i, p.buf + p.have, sizeof p.buf - p.have, &got, why);
+            if (r != tls_io::done)
+                break;
+            if (got == 0) {
+                *why = "key exchange: truncated reply";
+                return prep::failed;
+            }
+            p.have += got;
+            size_t used = 0;
+            ke_status st = ke_feed(&p.reply, p.buf, p.have, &used);
+            if (st == ke_status::done) {
+                prep f = finish(i, why);
+                if (f != prep::ready)
+                    return f;
+                *ntp = p.ntp;
+                return prep::ready;
+            }
+            if (st != ke_status::more) {
+                char text[ke_text_max];
+                ke_text(st, p.reply, text);
+                *why = sys_why(i, text, 0);
+                return prep::failed;
+            }
+            // Keep what is not yet a whole record.
+            for (size_t k = used; k < p.have; ++k)
+                p.buf[k - used] = p.buf[k];
+            p.have -= used;
+            continue;
+        }
+        case phase::resolve: {
+            *fd = p.res.fd;
+            *events = POLLIN;
+            const char* call = nullptr;
+            bool failed = false;
+            if (!resolve_read(&p.res, &call, &failed)) {
+                if (failed) {
+                    *why = sys_why(i, call, errno);
+                    return prep::failed;
+                }
+                return prep::wait;
+            }
+            addr list[resolve_max_addrs];
+            const char* text = nullptr;
+            if (resolve_result(p.res, list, &text) <= 0) {
+                *why = "key exchange: NTP server name not resolved";
+                return prep::failed;
+            }
+            p.ntp = list[0];
+            *ntp = p.ntp;
+            return prep::ready;
+        }
+        case phase::ready:
+            *ntp = p.ntp;
+            return prep::ready;
+        }
+        if (r == tls_io::failed)
+            return prep::failed;
+        *fd = p.fd;
+        *events = r == tls_io::want_write ? POLLOUT : POLLIN;
+        return prep::wait;
+    }
+}
+
+size_t seal(int i, int req, unsigned char* out, uint64_t nonce, const char** why)
+{
+    peer& p = peers[i];
+    ke_reply& jar = p.reply;
+    if (jar.cookies == 0) {
+        *why = "no cookies left";
+        return 0;
+    }
+    int64_t now = 0;
+    mono_now(&now);
+    unsigned char siv_nonce[siv_nonce_size];
+    const char* call = nullptr;
+    // The pool was seeded for the nonce a moment ago: no wait here.
+    if (!random_get(p.uid[req], uid_size, now + 1000000000, &call)
+        || !random_get(siv_nonce, sizeof siv_nonce, now + 1000000000, &call)) {
+        *why = "unable to get random numbers";
+        return 0;
+    }
+    // Each cookie goes out once: a second use would link our requests.
+    int c = --jar.cookies;
+    size_t ad_len = 0, tag_at = 0;
+    size_t len = ef_request(out, datagram_max, nonce, p.uid[req], jar.cookie[c],
+        jar.cookie_len[c], siv_nonce, &ad_len, &tag_at);
+    if (len == 0 || !siv_seal(p.c2s, out, ad_len, siv_nonce, sizeof siv_nonce, out + tag_at)) {
+        *why = "unable to seal a request";
+        return 0;
+    }
+    return len;
+}
+
+void take_cookie(const unsigned char* cookie, size_t len, void* ctx)
+{
+    ke_reply& jar = *static_cast<ke_reply*>(ctx);
+    if (jar.cookies == ke_cookies_max || len > ke_cookie_max)
+        return;
+    byte_copy(reinterpret_cast<char*>(jar.cookie[jar.cookies]), static_cast<int>(len),
+        reinterpret_cast<const char*>(cookie));
+    jar.cookie_len[jar.cookies++] = static_cast<uint16_t>(len);
+}
+
+unsigned char plain[datagram_max];
+
+verdict open(int i, int req, const unsigned char* in, size_t len, const ntp_packet& pk)
+{
+    peer& p = peers[i];
+    ef_reply r;
+    ef_status st = ef_parse(in, len, &r);
+    bool ours = r.uid && byte_equal(r.uid, p.uid[req], uid_size);
+    // A NAK cannot be authenticated: our identifier in it is what shows it
+    // answers us.
+    if (ours && st == ef_status::no_auth && pk.stratum == 0 && pk.refid == kiss_ntsn)
+        return verdict::nts_nak;
+    if (st != ef_status::ok || !ours)
+        return verdict::unauthenticated;
+    if (!siv_open(p.s2c, in, r.ad_len, r.nonce, r.nonce_len, r.ct, r.ct_len, plain))
+        return verdict::unauthenticated;
+    // The fresh cookies it brings; fields that are not whole bring none.
+    ef_cookies(plain, r.ct_len - siv_tag_size, take_cookie, &p.reply);
+    return verdict::good;
+}
+
+verdict vouch(int i, int64_t server_sec)
+{
+    peer& p = peers[i];
+    if (p.d == dates::server && (server_sec < p.from || server_sec > p.until))
+        return verdict::outside_validity;
+    return verdict::good;
+}
+
+void end(int i)
+{
+    peer& p = peers[i];
+    tls_end(i);
+    close_fd(p);
+    resolve_stop(&p.res);
+}
+
+void setup(const options& o, const char* fatal)
+{
+    floor_sec = o.floor_set ? o.floor : floor_build;
+    const char* why = nullptr;
+    if (!tls_setup(o.cafiles, o.ncafiles, &why))
+        strerr_die(111, fatal, "unable to load CA certificates from ", why, nullptr, nullptr,
+            nullptr, nullptr);
+}
+
+}
+
+const protocol nts_protocol = {setup, begin, step, seal, open, vouch, end};

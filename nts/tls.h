@@ -1,0 +1,43 @@
+// SPDX-License-Identifier: ISC
+#pragma once
+
+#include <stddef.h>
+#include <stdint.h>
+
+// The TLS side of the key exchange: TLS 1.3 alone, ALPN "ntske/1", the
+// server's certificate checked against the CA files, and the keys taken
+// from the exporter. One session per server slot, driven without blocking
+// from the run's poll loop.
+
+// Loads the trusted CA certificates: the files given, else the system's
+// bundle. Returns false with *why set.
+bool tls_setup(const char* const* cafiles, int n, const char** why);
+
+// How a certificate's dates are judged: against the local clock; or, when
+// that clock is not yet set, not at all during the handshake, leaving the
+// chain's common window to be checked against the time the server tells.
+enum class dates : uint8_t { clock, server };
+
+enum class tls_io : uint8_t { want_read, want_write, done, failed };
+
+// Starts a session for slot i on the connected socket fd. name is the host
+// name asked, sent as SNI and matched against the certificate, or null;
+// then ip, the address as text, is matched instead.
+bool tls_begin(int i, int fd, const char* name, const char* ip, dates d, const char** why);
+
+// The handshake, then writing and reading; each returns want_read or
+// want_write when it must wait. tls_recv returns done with *got 0 at the
+// end of the stream.
+tls_io tls_handshake(int i, const char** why);
+tls_io tls_send(int i, const unsigned char* p, size_t n, const char** why);
+tls_io tls_recv(int i, unsigned char* p, size_t cap, size_t* got, const char** why);
+
+// The two 32-byte keys of NTS: client to server, server to client.
+bool tls_keys(int i, unsigned char* c2s, unsigned char* s2c);
+
+// Under dates::server, the chain's window: the latest notBefore and the
+// earliest notAfter, seconds since 1970. False when a date was unreadable.
+bool tls_window(int i, int64_t* from, int64_t* until);
+
+// Ends the session and frees what wolfSSL holds for it; the socket stays.
+void tls_end(int i);
