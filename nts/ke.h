@@ -14,6 +14,8 @@ constexpr int ke_cookies_max = 4;
 // Cookies are opaque to us; a server's are around 100 bytes.
 constexpr size_t ke_cookie_max = 192;
 constexpr size_t ke_name_max = 253;
+// A whole reply at most: eight cookies and the rest come to a kilobyte.
+constexpr uint32_t ke_reply_max = 16384;
 // What a reader must hold at once: a record's header and the largest body
 // kept. Longer records of no interest are skipped as they stream past.
 constexpr size_t ke_chunk_max = 4 + 256;

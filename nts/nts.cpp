@@ -38,6 +38,7 @@ struct peer {
     dates d;
     unsigned char buf[ke_chunk_max];
     size_t have;
+    uint32_t total;        // bytes of the reply so far
     ke_reply reply;        // the exchange's result, and the cookie jar after it
     unsigned char c2s[siv_key_size], s2c[siv_key_size];
     unsigned char uid[requests_max][uid_size];
@@ -48,6 +49,7 @@ struct peer {
 
 peer peers[max_servers];
 int64_t floor_sec;
+dates run_dates; // one rule for the whole run
 char why_text[max_servers][96];
 
 bool byte_equal(const unsigned char* a, const unsigned char* b, size_t n)
@@ -95,13 +97,16 @@ void close_fd(peer& p)
     p.fd = -1;
 }
 
-bool clock_below_floor()
+// Whether the clock may not have been set yet: it reads below the floor,
+// or no further above it than the time since boot, which is where the floor
+// step at boot leaves a clock that nothing set since. A minute more allows
+// for the clocks' drift. A clock that cannot be read counts as unset too.
+bool clock_unset()
 {
-    timespec ts;
-    // A clock that cannot be read is no clock to judge dates by.
-    if (clock_gettime(CLOCK_REALTIME, &ts) == -1)
+    timespec real, boot;
+    if (clock_gettime(CLOCK_REALTIME, &real) == -1 || clock_gettime(CLOCK_BOOTTIME, &boot) == -1)
         return true;
-    return static_cast<int64_t>(ts.tv_sec) < floor_sec;
+    return static_cast<int64_t>(real.tv_sec) < floor_sec + static_cast<int64_t>(boot.tv_sec) + 60;
 }
 
 // "127.0.0.1", or the IPv6 form wolfSSL gives a certificate's IP address:
@@ -138,7 +143,7 @@ void begin(int i, const addr& a, const char* name, int name_len)
         byte_copy(p.name, name_len, name);
         p.name[name_len] = '\0';
     }
-    p.d = clock_below_floor() ? dates::server : dates::clock;
+    p.d = run_dates;
     p.ph = phase::failed;
     p.fd = socket(a.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
     if (p.fd == -1) {
@@ -266,6 +271,12 @@ prep step(int i, addr* ntp, int* fd, short* events, const char** why)
                 return prep::failed;
             }
             p.have += got;
+            // A real reply is a kilobyte; one that goes on and on is not one.
+            p.total += static_cast<uint32_t>(got);
+            if (p.total > ke_reply_max) {
+                *why = "key exchange: reply too long";
+                return prep::failed;
+            }
             size_t used = 0;
             ke_status st = ke_feed(&p.reply, p.buf, p.have, &used);
             if (st == ke_status::done) {
@@ -401,10 +412,10 @@ void end(int i)
 void setup(const options& o, const char* fatal)
 {
     floor_sec = o.floor_set ? o.floor : floor_build;
+    run_dates = clock_unset() ? dates::server : dates::clock;
     const char* why = nullptr;
-    if (!tls_setup(o.cafiles, o.ncafiles, &why))
-        strerr_die(111, fatal, "unable to load CA certificates from ", why, nullptr, nullptr,
-            nullptr, nullptr);
+    if (!tls_setup(o.cafiles, o.ncafiles, run_dates, &why))
+        strerr_die(111, fatal, why, nullptr, nullptr, nullptr, nullptr, nullptr);
 }
 
 }

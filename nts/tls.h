@@ -9,14 +9,15 @@
 // from the exporter. One session per server slot, driven without blocking
 // from the run's poll loop.
 
-// Loads the trusted CA certificates: the files given, else the system's
-// bundle. Returns false with *why set.
-bool tls_setup(const char* const* cafiles, int n, const char** why);
-
 // How a certificate's dates are judged: against the local clock; or, when
 // that clock is not yet set, not at all during the handshake, leaving the
 // chain's common window to be checked against the time the server tells.
 enum class dates : uint8_t { clock, server };
+
+// Loads the trusted CA certificates: the files given, else the system's
+// bundle; under dates::server, whatever their dates. Returns false with
+// *why the line to die with.
+bool tls_setup(const char* const* cafiles, int n, dates d, const char** why);
 
 enum class tls_io : uint8_t { want_read, want_write, done, failed };
 

@@ -387,8 +387,10 @@ void handle(int i, size_t len, const sockaddr_storage& from, socklen_t fromlen, 
         verdict a = proto->open(i, which, pkt, len, p);
         if (a != verdict::good) {
             refuse(i, a, p.refid);
+            // Our cookie was refused: nothing more can be asked, but what
+            // the server vouched for before still stands.
             if (a == verdict::nts_nak)
-                stop(s, srv_state::dropped);
+                stop(s, srv_state::done);
             return;
         }
     }
