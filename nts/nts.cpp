@@ -34,20 +34,33 @@ struct peer {
     phase ph;
     int fd;                // the key exchange's TCP socket
     addr ke;               // its address
-    char name[max_name_len + 1]; // the host name asked, or empty
+    const char* name;      // the host name asked (name_len bytes), or null
+    int name_len;
     dates d;
-    unsigned char buf[ke_chunk_max];
-    size_t have;
-    uint32_t total;        // bytes of the reply so far
     ke_reply reply;        // the exchange's result, and the cookie jar after it
     unsigned char c2s[siv_key_size], s2c[siv_key_size];
-    unsigned char uid[requests_max][uid_size];
     int64_t from, until;   // the certificates' window, under dates::server
-    resolver res;          // for a server name the exchange gave
     addr ntp;
+    union {
+        // Until the NTP server is known: the reply's bytes not yet taken,
+        // and the resolver for a server name the exchange gave.
+        struct {
+            unsigned char buf[ke_chunk_max];
+            size_t have;
+            uint32_t total;
+            resolver res;
+        } kx;
+        // Then: the identifier each request carried.
+        unsigned char uid[requests_max][uid_size];
+    };
 };
 
-peer peers[max_servers];
+// Key exchanges and what they give take room: at most this many servers
+// hold a slot at once, and a slot is given back when its server is done.
+constexpr int peers_max = 8;
+peer peers[peers_max];
+bool slot_used[peers_max];
+int slot_of[max_servers];
 int64_t floor_sec;
 dates run_dates; // one rule for the whole run
 char why_text[max_servers][96];
@@ -60,16 +73,16 @@ bool byte_equal(const unsigned char* a, const unsigned char* b, size_t n)
     return d == 0;
 }
 
-bool str_equal_nocase(const char* a, const char* b)
+// Whether a (n bytes) and the string b are one name, whatever the case.
+bool str_equal_nocase(const char* a, int n, const char* b)
 {
-    for (;; ++a, ++b) {
-        char x = *a >= 'A' && *a <= 'Z' ? static_cast<char>(*a + 32) : *a;
-        char y = *b >= 'A' && *b <= 'Z' ? static_cast<char>(*b + 32) : *b;
+    for (int k = 0; k < n; ++k) {
+        char x = a[k] >= 'A' && a[k] <= 'Z' ? static_cast<char>(a[k] + 32) : a[k];
+        char y = b[k] >= 'A' && b[k] <= 'Z' ? static_cast<char>(b[k] + 32) : b[k];
         if (x != y)
             return false;
-        if (!x)
-            return true;
     }
+    return b[n] == '\0';
 }
 
 // "key exchange: ", what, and the text for errno e unless it is 0; kept
@@ -134,15 +147,22 @@ void ip_text(const addr& a, char* out)
 
 void begin(int i, const addr& a, const char* name, int name_len)
 {
-    peer& p = peers[i];
+    int k = 0;
+    while (k < peers_max && slot_used[k])
+        ++k;
+    if (k == peers_max) {
+        slot_of[i] = -1;
+        sys_why(i, "more than 8 servers at once", 0);
+        return;
+    }
+    slot_of[i] = k;
+    slot_used[k] = true;
+    peer& p = peers[k];
     p = {};
     p.fd = -1;
     p.ke = a;
-    p.res.fd = -1;
-    if (name) {
-        byte_copy(p.name, name_len, name);
-        p.name[name_len] = '\0';
-    }
+    p.name = name;
+    p.name_len = name_len;
     p.d = run_dates;
     p.ph = phase::failed;
     p.fd = socket(a.family, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
@@ -163,7 +183,7 @@ void begin(int i, const addr& a, const char* name, int name_len)
 // address, or the name asked; any other name is resolved.
 prep target(int i, const char** why)
 {
-    peer& p = peers[i];
+    peer& p = peers[slot_of[i]];
     uint16_t port = p.reply.port ? p.reply.port : ntp_default_port;
     if (!p.reply.server[0]) {
         p.ntp = p.ke;
@@ -179,18 +199,18 @@ prep target(int i, const char** why)
         *why = "key exchange: bad NTP server name";
         return prep::failed;
     }
-    if (p.name[0] && str_equal_nocase(p.name, p.reply.server)) {
+    if (p.name && str_equal_nocase(p.name, p.name_len, p.reply.server)) {
         p.ntp = p.ke;
         p.ntp.port = port;
         return prep::ready;
     }
-    p.res = {};
-    p.res.name = p.reply.server;
-    p.res.name_len = str_len(p.reply.server);
-    p.res.port = port;
+    p.kx.res = {};
+    p.kx.res.name = p.reply.server;
+    p.kx.res.name_len = str_len(p.reply.server);
+    p.kx.res.port = port;
     const char* call = nullptr;
-    if (!resolve_start(&p.res, 10, &call)) {
-        p.res.fd = -1;
+    if (!resolve_start(&p.kx.res, 10, &call)) {
+        p.kx.res.fd = -1;
         *why = sys_why(i, call, errno);
         return prep::failed;
     }
@@ -200,7 +220,7 @@ prep target(int i, const char** why)
 
 prep finish(int i, const char** why)
 {
-    peer& p = peers[i];
+    peer& p = peers[slot_of[i]];
     if (!tls_keys(i, p.c2s, p.s2c)) {
         *why = "key exchange: no keys exported";
         return prep::failed;
@@ -216,7 +236,11 @@ prep finish(int i, const char** why)
 
 prep step(int i, addr* ntp, int* fd, short* events, const char** why)
 {
-    peer& p = peers[i];
+    if (slot_of[i] < 0) {
+        *why = why_text[i];
+        return prep::failed;
+    }
+    peer& p = peers[slot_of[i]];
     *fd = p.fd;
     for (;;) {
         tls_io r = tls_io::done;
@@ -240,7 +264,13 @@ prep step(int i, addr* ntp, int* fd, short* events, const char** why)
             }
             char ip[48];
             ip_text(p.ke, ip);
-            if (!tls_begin(i, p.fd, p.name[0] ? p.name : nullptr, ip, p.d, why))
+            // wolfSSL copies the name; here it is only made a string.
+            static char host[max_name_len + 1];
+            if (p.name) {
+                byte_copy(host, p.name_len, p.name);
+                host[p.name_len] = '\0';
+            }
+            if (!tls_begin(i, p.fd, p.name ? host : nullptr, ip, p.d, why))
                 return prep::failed;
             p.ph = phase::handshake;
             continue;
@@ -248,41 +278,42 @@ prep step(int i, addr* ntp, int* fd, short* events, const char** why)
         case phase::handshake:
             r = tls_handshake(i, why);
             if (r == tls_io::done) {
-                ke_request(p.buf);
+                ke_request(p.kx.buf);
                 p.ph = phase::ask;
                 continue;
             }
             break;
         case phase::ask:
-            r = tls_send(i, p.buf, ke_request_size, why);
+            r = tls_send(i, p.kx.buf, ke_request_size, why);
             if (r == tls_io::done) {
-                p.have = 0;
+                p.kx.have = 0;
                 p.ph = phase::answer;
                 continue;
             }
             break;
         case phase::answer: {
             size_t got = 0;
-            r = tls_recv(i, p.buf + p.have, sizeof p.buf - p.have, &got, why);
+            r = tls_recv(i, p.kx.buf + p.kx.have, sizeof p.kx.buf - p.kx.have, &got, why);
             if (r != tls_io::done)
                 break;
             if (got == 0) {
                 *why = "key exchange: truncated reply";
                 return prep::failed;
             }
-            p.have += got;
+            p.kx.have += got;
             // A real reply is a kilobyte; one that goes on and on is not one.
-            p.total += static_cast<uint32_t>(got);
-            if (p.total > ke_reply_max) {
+            p.kx.total += static_cast<uint32_t>(got);
+            if (p.kx.total > ke_reply_max) {
                 *why = "key exchange: reply too long";
                 return prep::failed;
             }
             size_t used = 0;
-            ke_status st = ke_feed(&p.reply, p.buf, p.have, &used);
+            ke_status st = ke_feed(&p.reply, p.kx.buf, p.kx.have, &used);
             if (st == ke_status::done) {
                 prep f = finish(i, why);
                 if (f != prep::ready)
                     return f;
+                p.ph = phase::ready;
                 *ntp = p.ntp;
                 return prep::ready;
             }
@@ -293,17 +324,17 @@ prep step(int i, addr* ntp, int* fd, short* events, const char** why)
                 return prep::failed;
             }
             // Keep what is not yet a whole record.
-            for (size_t k = used; k < p.have; ++k)
-                p.buf[k - used] = p.buf[k];
-            p.have -= used;
+            for (size_t k = used; k < p.kx.have; ++k)
+                p.kx.buf[k - used] = p.kx.buf[k];
+            p.kx.have -= used;
             continue;
         }
         case phase::resolve: {
-            *fd = p.res.fd;
+            *fd = p.kx.res.fd;
             *events = POLLIN;
             const char* call = nullptr;
             bool failed = false;
-            if (!resolve_read(&p.res, &call, &failed)) {
+            if (!resolve_read(&p.kx.res, &call, &failed)) {
                 if (failed) {
                     *why = sys_why(i, call, errno);
                     return prep::failed;
@@ -312,11 +343,12 @@ prep step(int i, addr* ntp, int* fd, short* events, const char** why)
             }
             addr list[resolve_max_addrs];
             const char* text = nullptr;
-            if (resolve_result(p.res, list, &text) <= 0) {
+            if (resolve_result(p.kx.res, list, &text) <= 0) {
                 *why = "key exchange: NTP server name not resolved";
                 return prep::failed;
             }
             p.ntp = list[0];
+            p.ph = phase::ready;
             *ntp = p.ntp;
             return prep::ready;
         }
@@ -334,7 +366,7 @@ prep step(int i, addr* ntp, int* fd, short* events, const char** why)
 
 size_t seal(int i, int req, unsigned char* out, uint64_t nonce, const char** why)
 {
-    peer& p = peers[i];
+    peer& p = peers[slot_of[i]];
     ke_reply& jar = p.reply;
     if (jar.cookies == 0) {
         *why = "no cookies left";
@@ -376,7 +408,7 @@ unsigned char plain[datagram_max];
 
 verdict open(int i, int req, const unsigned char* in, size_t len, const ntp_packet& pk)
 {
-    peer& p = peers[i];
+    peer& p = peers[slot_of[i]];
     ef_reply r;
     ef_status st = ef_parse(in, len, &r);
     bool ours = r.uid && byte_equal(r.uid, p.uid[req], uid_size);
@@ -395,7 +427,7 @@ verdict open(int i, int req, const unsigned char* in, size_t len, const ntp_pack
 
 verdict vouch(int i, int64_t server_sec)
 {
-    peer& p = peers[i];
+    peer& p = peers[slot_of[i]];
     if (p.d == dates::server && (server_sec < p.from || server_sec > p.until))
         return verdict::outside_validity;
     return verdict::good;
@@ -403,14 +435,24 @@ verdict vouch(int i, int64_t server_sec)
 
 void end(int i)
 {
-    peer& p = peers[i];
     tls_end(i);
+    if (slot_of[i] < 0)
+        return;
+    peer& p = peers[slot_of[i]];
     close_fd(p);
-    resolve_stop(&p.res);
+    // The resolver shares its room with the identifiers: only while it
+    // runs is it one.
+    if (p.ph == phase::resolve)
+        resolve_stop(&p.kx.res);
+    p.ph = phase::failed;
+    slot_used[slot_of[i]] = false;
+    slot_of[i] = -1;
 }
 
 void setup(const options& o, const char* fatal)
 {
+    for (int& k : slot_of)
+        k = -1;
     floor_sec = o.floor_set ? o.floor : floor_build;
     run_dates = clock_unset() ? dates::server : dates::clock;
     const char* why = nullptr;

@@ -121,13 +121,13 @@ bool tls_setup(const char* const* cafiles, int n, dates d, const char** why)
     }
     // A root is loaded whatever the local clock says of its dates when
     // that clock is not set: at 1970 every root would seem not yet valid.
-    // wolfSSL's flag for that still checks the dates in this build, so the
-    // roots are loaded unchecked, as trust anchors are anyway.
-    wolfSSL_CTX_set_verify(ctx, d == dates::server ? WOLFSSL_VERIFY_NONE : WOLFSSL_VERIFY_PEER,
-        nullptr);
+    unsigned flags = WOLFSSL_LOAD_VERIFY_DEFAULT_FLAGS;
+    if (d == dates::server)
+        flags |= WOLFSSL_LOAD_FLAG_DATE_ERR_OKAY;
     static char line[300];
     for (int k = 0; k < n; ++k) {
-        if (wolfSSL_CTX_load_verify_locations(ctx, cafiles[k], nullptr) != WOLFSSL_SUCCESS) {
+        if (wolfSSL_CTX_load_verify_locations_ex(ctx, cafiles[k], nullptr, flags)
+            != WOLFSSL_SUCCESS) {
             const char* parts[] = {"unable to load CA certificates from ", cafiles[k]};
             int at = 0;
             for (const char* t : parts) {
