@@ -55,15 +55,19 @@ ke_status record(ke_reply* r, uint16_t word, const unsigned char* body, size_t b
     case rec_end:
         if (body_len != 0)
             return ke_status::malformed;
+        if (!r->protocol)
+            return ke_status::no_protocol;
         if (!r->aead)
             return ke_status::no_aead;
         if (r->cookies == 0)
             return ke_status::no_cookies;
         return ke_status::done;
     case rec_protocol:
-        // NTPv4 alone: a list of several is not an answer to our offer.
-        if (body_len != 2 || be16(body) != protocol_ntpv4)
+        // NTPv4 alone, once: a list of several, or a second record, is not
+        // an answer to our offer.
+        if (r->protocol || body_len != 2 || be16(body) != protocol_ntpv4)
             return ke_status::no_protocol;
+        r->protocol = true;
         return ke_status::more;
     case rec_error:
     case rec_warning:
@@ -137,14 +141,10 @@ ke_status ke_feed(ke_reply* r, const unsigned char* in, size_t len, size_t* used
         uint16_t word = be16(in + at);
         uint16_t type = word & static_cast<uint16_t>(~critical_bit);
         size_t body_len = be16(in + at + 2);
-        // Next Protocol comes first and once.
-        if ((type == rec_protocol) != (r->records == 0))
-            return ke_status::no_protocol;
         if (type > rec_port && !(word & critical_bit) && 4 + body_len > ke_chunk_max) {
             // Of no interest, and longer than we hold: let it pass.
             at += 4;
             r->skip = static_cast<uint32_t>(body_len);
-            ++r->records;
             continue;
         }
         if (4 + body_len > ke_chunk_max)
@@ -153,7 +153,6 @@ ke_status ke_feed(ke_reply* r, const unsigned char* in, size_t len, size_t* used
             break;
         st = record(r, word, in + at + 4, body_len);
         at += 4 + body_len;
-        ++r->records;
     }
     *used = at;
     return st;

@@ -35,7 +35,7 @@ struct ke_reply {
     uint16_t code;                // the Error or Warning code
     uint16_t type;                // the unknown critical type
     // Where the reading stands.
-    int records;                  // taken so far
+    bool protocol;
     bool aead;
     uint32_t skip;                // bytes of a long record still to pass over
 };
@@ -47,7 +47,7 @@ enum class ke_status : uint8_t {
     warning,     // a Warning record, with its code
     critical,    // an unknown critical record, with its type
     malformed,   // a record of the wrong length or a value out of range
-    no_protocol, // no NTPv4 in Next Protocol, or it came twice or not first
+    no_protocol, // no NTPv4 in Next Protocol, or it came twice or not at all
     no_aead,     // no AES-SIV-CMAC-256, or none chosen
     no_cookies,  // End of Message without a single cookie
     truncated,   // the stream ended before End of Message (the caller's verdict)

@@ -86,7 +86,11 @@ const char* failure(session& s, int err)
         return "key exchange: certificate refused";
     if (err == SOCKET_PEER_CLOSED_E || err == SOCKET_ERROR_E)
         return "key exchange: connection closed";
-    if (err == VERSION_ERROR || err == MATCH_SUITE_ERROR)
+    // A server without TLS 1.3 says so with a protocol_version alert.
+    WOLFSSL_ALERT_HISTORY h = {};
+    if (err == VERSION_ERROR || err == MATCH_SUITE_ERROR
+        || (wolfSSL_get_alert_history(s.ssl, &h) == WOLFSSL_SUCCESS
+            && h.last_rx.code == protocol_version))
         return "key exchange: no TLS 1.3";
     if (err == UNKNOWN_ALPN_PROTOCOL_NAME_E)
         return "key exchange: no ALPN ntske/1";

@@ -106,7 +106,6 @@ int unresolved = -1;     // the resolver of the last name that failed
 char unresolved_text[resolve_msg_max];
 int unprepared = -1;     // the server whose preparation failed last
 const char* unprepared_why;
-bool preparing_at_end;   // a preparation was still going at the deadline
 
 unsigned char pkt[datagram_max];
 union {
@@ -561,8 +560,6 @@ int64_t conclude()
         // Nothing could even be asked: say why.
         if (unprepared >= 0)
             fail(111, addr_text(servers[unprepared].a, text), ": ", unprepared_why, nullptr);
-        if (preparing_at_end)
-            fail(111, "not ready to ask before the deadline", nullptr, nullptr, nullptr);
         if (sys_call) {
             errno = sys_errno;
             die_sys(sys_call);
@@ -735,7 +732,8 @@ int64_t run(const tool& t, const options& o, int argc, char** argv)
 
     for (int i = 0; i < nservers; ++i) {
         if (servers[i].state == srv_state::preparing) {
-            preparing_at_end = true;
+            unprepared = i;
+            unprepared_why = "not ready to ask before the deadline";
             stop(servers[i], srv_state::dropped);
         }
     }
