@@ -15,14 +15,15 @@
 # runs only the table rows it matches.)
 #
 # The script re-runs itself without CAP_SYS_TIME, so nothing it starts can
-# set this machine's clock, and in a mount namespace of its own, whose
-# /etc/hosts gives localhost the address 127.0.0.1 alone, where fakeke
-# listens. All traffic stays on the loopback.
+# set this machine's clock, and in mount and network namespaces of its own,
+# whose /etc/hosts gives localhost the address 127.0.0.1 alone, where fakeke
+# listens. All traffic stays on that namespace's loopback.
 set -u
 here=$(cd "$(dirname "$0")" && pwd)
 . "$here/../common.sh"
 drop_time_cap "$0" "$@"
-[ -n "${HOSTILE_NS:-}" ] || HOSTILE_NS=1 exec unshare --mount -- bash "$0" "$@"
+[ -n "${HOSTILE_NS:-}" ] ||
+    HOSTILE_NS=1 exec unshare --mount --net -- bash -c 'ip link set lo up && exec bash "$0" "$@"' "$0" "$@"
 nts=("$(realpath "$1")")
 [ -z "${2:-}" ] || nts=("$2" "${nts[0]}")
 tmp=$(mktemp -d)

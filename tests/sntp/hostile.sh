@@ -17,15 +17,16 @@
 # matches.)
 #
 # The script re-runs itself without CAP_SYS_TIME, so nothing it starts can
-# set this machine's clock, and in a mount namespace of its own, whose
-# resolv.conf names the tests' own DNS server (fakedns.py, on 127.0.0.153),
-# which gives names several addresses. All traffic stays on the loopback:
+# set this machine's clock, and in mount and network namespaces of its own,
+# whose resolv.conf names the tests' own DNS server (fakedns.py, on 127.0.0.153),
+# which gives names several addresses. All traffic stays on its loopback:
 # 127.0.0.0/8 and ::1.
 set -u
 here=$(dirname "$0")
 . "$here/../common.sh"
 drop_time_cap "$0" "$@"
-[ -n "${HOSTILE_NS:-}" ] || HOSTILE_NS=1 exec unshare --mount -- bash "$0" "$@"
+[ -n "${HOSTILE_NS:-}" ] ||
+    HOSTILE_NS=1 exec unshare --mount --net -- bash -c 'ip link set lo up && exec bash "$0" "$@"' "$0" "$@"
 sntp=("$1") fake=("$2")
 [ -z "${3:-}" ] || sntp=("$3" "$1") fake=("$3" "$2")
 tmp=$(mktemp -d)

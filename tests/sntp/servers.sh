@@ -10,10 +10,16 @@
 #   srv_chronyd SHIFT PORT   chronyd on 127.0.0.1 and ::1, port PORT
 #   srv_chronyd_ns SHIFT     chronyd on port 123 in a namespace of its own
 #   srv_ntpd SHIFT           ntpd on port 123 in a namespace of its own
+#   srv_chronyd_nts SHIFT PORT KEPORT CERT [NTPSERVER]
+#                            chronyd serving NTS too, with CERT.crt and
+#                            CERT.key, its key exchange on KEPORT; it names
+#                            NTPSERVER as the NTP server, if given
+#   srv_ntpd_nts SHIFT CERT  ntpd serving NTS too, key exchange on port 4460
 #   srv_in PID CMD...        CMD in the network namespace of server PID
 #   srv_stop                 stops every server started, by its PID
 #
-# A start sets srv_pid and returns once the server answers as stratum 1.
+# A start sets srv_pid and returns once the server answers as stratum 1,
+# and its key exchange port takes connections, if it serves NTS.
 #
 # No server may touch this machine's clock: each runs with CAP_SYS_TIME
 # dropped (ntpd calls ntp_adjtime at start even with the discipline off),
@@ -54,7 +60,7 @@ srv_local() { # DIR
 # chronyd or ntpd started by a package install, say. Daemons of other tests
 # run without it and are left alone.
 srv_guard() {
-    local pid caps
+    local pid caps c
     for pid in $(pgrep -x chronyd; pgrep -x ntpd); do
         # A zombie runs nothing.
         ! grep -q '^State:.*zombie' "/proc/$pid/status" 2> /dev/null || continue
@@ -92,6 +98,17 @@ srv_wait() {
         sleep 0.1
     done
     srv_die "server $1 did not become ready in 10 s"
+}
+
+# srv_wait_tcp PID PORT: until the server takes connections on 127.0.0.1.
+srv_wait_tcp() {
+    local i
+    for ((i = 0; i < 100; i++)); do
+        kill -0 "$1" 2> /dev/null || srv_die "server $1 died; its log is in $srv_dir"
+        srv_in "$1" bash -c 'exec 3<> "/dev/tcp/127.0.0.1/$0"' "$2" 2> /dev/null && return 0
+        sleep 0.1
+    done
+    srv_die "server $1 took no connection on port $2 in 10 s"
 }
 
 srv_in() { # PID CMD...
@@ -148,6 +165,26 @@ srv_chronyd() { # SHIFT PORT
     srv_wait "$srv_pid" "$2"
 }
 
+srv_chronyd_nts() { # SHIFT PORT KEPORT CERT [NTPSERVER]
+    local name=chronyd$((${#srv_pids[@]} + 1))
+    srv_chrony_conf "$name" "$2"
+    rm -rf "$srv_dir/$name.nts"
+    # The key exchange in the server's own process, which its PID stops;
+    # and as root, for the key: as _chrony it could not read it, and would
+    # fail every handshake and keep running.
+    cat >> "$srv_dir/$name.conf" <<EOF
+ntsport $3
+ntsservercert $4.crt
+ntsserverkey $4.key
+ntsdumpdir $srv_dir/$name.nts
+ntsprocesses 0
+${5:+ntsntpserver $5}
+EOF
+    srv_run "$name" "$1" host chronyd -x -d -U -u root -f "$srv_dir/$name.conf"
+    srv_wait "$srv_pid" "$2"
+    srv_wait_tcp "$srv_pid" "$3"
+}
+
 srv_chronyd_ns() { # SHIFT
     local name=chronyd$((${#srv_pids[@]} + 1))
     srv_chrony_conf "$name" 123
@@ -155,7 +192,7 @@ srv_chronyd_ns() { # SHIFT
     srv_wait "$srv_pid" 123
 }
 
-srv_ntpd() { # SHIFT
+srv_ntpd() { # SHIFT [CERT]: with CERT, NTS too
     local name=ntpd$((${#srv_pids[@]} + 1))
     # Loopback only, no clock discipline, an orphan stratum 1 at once, and
     # no rate limiting of loopback (its default silently drops quick
@@ -171,10 +208,15 @@ restrict default kod limited nomodify noquery
 restrict 127.0.0.1
 restrict ::1
 EOF
+    [ -z "${2:-}" ] || printf 'nts enable\nnts cert %s.crt\nnts key %s.key\nnts cookie %s\n' \
+        "$2" "$2" "$srv_dir/$name.cookies" >> "$srv_dir/$name.conf"
     srv_run "$name" "$1" ns "$srv_ntpd_bin" -n -c "$srv_dir/$name.conf" -p "$srv_dir/$name.pid" \
         -l "$srv_dir/$name.ntplog" -f "$srv_dir/$name.drift"
     srv_wait "$srv_pid" 123
+    [ -z "${2:-}" ] || srv_wait_tcp "$srv_pid" 4460
 }
+
+srv_ntpd_nts() { srv_ntpd "$@"; } # SHIFT CERT
 
 srv_stop() {
     local pid
@@ -185,11 +227,13 @@ srv_stop() {
     srv_pids=()
 }
 
-# srv_port: a UDP port nothing listens on now.
+# srv_port: a port nothing listens on now, UDP or TCP. chronyd sets
+# SO_REUSEPORT, so a server left over on a port would not make a start
+# fail: it would answer some of the requests instead.
 srv_port() {
     local p
     while :; do
         p=$((20000 + RANDOM % 30000))
-        [ -n "$(ss -Hlun "sport = :$p")" ] || { echo "$p"; return; }
+        [ -n "$(ss -Hltun "sport = :$p")" ] || { echo "$p"; return; }
     done
 }
