@@ -18,6 +18,8 @@
 # PCnet on qemu's user-mode network: eth0 is 10.0.2.15/24, and 10.0.2.2 is
 # this machine's loopback. There is no default route, so nothing else on
 # that network's far side is reached. Without it, no card at all.
+# BOOT_CA, a PEM file, becomes the machine's CA bundle,
+# /etc/ssl/certs/ca-certificates.crt.
 set -euo pipefail
 cache=$1 script=$2
 shift 2
@@ -55,6 +57,9 @@ if [ "${BOOT_NET:-}" == 1 ]; then
     install -m 644 "$cache/mii.ko" "$cache/pcnet32.ko" "$root/lib/modules/"
 fi
 install -m 644 "$script" "$root/script"
+if [ -n "${BOOT_CA:-}" ]; then
+    install -D -m 644 "$BOOT_CA" "$root/etc/ssl/certs/ca-certificates.crt"
+fi
 cat > "$root/init" << 'INIT'
 #!/bin/busybox sh
 /bin/busybox mount -t devtmpfs dev /dev

@@ -3,12 +3,14 @@
 # Boots the emulated mipsel target with the static varnel and checks what it
 # did to the target's real clock, case by case (see tests/boot/cases.sh).
 # usage: boot_test.sh CACHE TIME-BITS FLOOR VARNEL VARNEL-RECORD STEPCHECK VARNEL-SNTP FAKENTP
+#        VARNEL-NTS
 #   TIME-BITS  the width of the build's time_t, 32 or 64
 #   FLOOR      the build's time floor, seconds since 1970
 #
 # It boots three times: with the clock of today and a network card, to a
-# chronyd on this machine's loopback; with the clock in 2040; and cold, the
-# clock at 1970 while the true time is 2040.
+# chronyd on this machine's loopback, which serves NTS too, with the tests'
+# CA as the target's bundle; with the clock in 2040; and cold, the clock at
+# 1970 while the true time is 2040.
 #
 # Tolerances, from a dozen boots on a 2-core x86-64 host under emulation,
 # some two at a time: the clock landed 80 to 755 us behind the offset (the
@@ -32,13 +34,14 @@ here=$(dirname "$0")
 cache=$1 bits=$2 floor=$3
 shift 3
 console=$(mktemp) && trap 'rm -f "$console"; rm -rf "$console.srv"; srv_stop' EXIT
-# boot QEMU-ARGS [NTP-PORT]: boots the target once and appends its console;
-# with NTP-PORT, with a network card and that port of this machine's
-# chronyd for the target's script.
+# boot QEMU-ARGS [NTP-PORT NTS-PORT]: boots the target once and appends its
+# console; with the ports, with a network card and those ports of this
+# machine's chronyd for the target's script.
 boot() {
-    local start=$SECONDS net="" append=""
-    [ -z "${2:-}" ] || net=1 append="NTP_PORT=$2"
-    BOOT_TIMEOUT=240 BOOT_QEMU_ARGS=$1 BOOT_NET=$net BOOT_APPEND=$append "$here/../target/boot.sh" \
+    local start=$SECONDS net="" append="" ca=""
+    [ -z "${2:-}" ] || net=1 append="NTP_PORT=$2 NTS_PORT=$3" ca=$console.srv/certs/ca.crt
+    BOOT_TIMEOUT=240 BOOT_QEMU_ARGS=$1 BOOT_NET=$net BOOT_APPEND=$append BOOT_CA=$ca \
+        "$here/../target/boot.sh" \
         "$cache" "$here/boot/cases.sh" "${programs[@]}" > "$console.1" 2>&1
     echo "booted $1 and powered off with status $? in $((SECONDS - start)) s"
     tr -d '\r' < "$console.1" | grep -E '^(TARGET|CASE|RESIDUAL|CLOCK)'
@@ -50,9 +53,11 @@ programs=("$@")
 # chronyd serving this machine's own clock, without CAP_SYS_TIME and with
 # -x, stopped by its PID.
 srv_local "$console.srv"
-port=$(srv_port)
-srv_chronyd "" "$port"
-boot "" "$port"
+bash "$here/nts/certs.sh" "$console.srv/certs" || { echo "FAIL: unable to make the certificates"; exit 1; }
+port=$(srv_port) keport=$(srv_port)
+while [ "$keport" == "$port" ]; do keport=$(srv_port); done
+srv_chronyd_nts "" "$port" "$keport" "$console.srv/certs/good"
+boot "" "$port" "$keport"
 srv_stop
 # Its clock in 2040, beyond what a 32-bit time_t holds.
 boot "-rtc base=2040-01-01T00:00:00"
@@ -121,6 +126,10 @@ expect floor-above 0 0 ""
 # the RTC; measured -2.66 to -3.53 s.
 expect chronyd 0 -3250000 "" 1000000
 residual chronyd 10000
+# Then through NTS, whose key exchange and authenticated replies come from
+# the same chronyd: the clock, that close already, stays within the same
+# bound.
+expect nts 0 0 "" 10000
 # Past 2038: a 32-bit time_t refuses whatever the offset, even the one whose
 # sum with a wrapped reading would be a valid time (1971). A 64-bit one steps
 # as ever, and the largest offset stands: the kernel takes 2108.

@@ -2,8 +2,9 @@
 # SPDX-License-Identifier: ISC
 # The tests' own certificates, made anew in DIR for each run:
 #   ca.crt           an RSA-4096 root, as the largest public roots are
-#   good.crt/.key    a leaf for localhost, 127.0.0.1 and ::1, valid from a day
-#                    ago for a month
+#   good.crt/.key    a leaf for localhost, 127.0.0.1, ::1 and 10.0.2.2 (this
+#                    machine as the emulated target reaches it), valid from a
+#                    day ago for a month
 #   name.crt/.key    valid now, but for another name only
 #   other.crt/.key   valid now, from another root (other-ca.crt)
 #   expired.crt/.key valid for a month, two years ago
@@ -36,7 +37,7 @@ leaf() { # NAME CA SAN [START] : valid 30 days from START, or from a day ago
 
 root ca
 root other-ca
-san=DNS:localhost,IP:127.0.0.1,IP:::1
+san=DNS:localhost,IP:127.0.0.1,IP:::1,IP:10.0.2.2
 now=$(date +%s)
 leaf good ca "$san"
 leaf name ca DNS:elsewhere.test
