@@ -45,6 +45,20 @@ constexpr const char* texts[] = {
 };
 static_assert(sizeof texts / sizeof texts[0] == static_cast<int>(verdict::outside_validity) + 1);
 
+// Every text fits reason_max with room for a kiss code after it.
+constexpr bool texts_fit()
+{
+    for (const char* t : texts) {
+        int n = 0;
+        while (t[n])
+            ++n;
+        if (n + 5 >= reason_max)
+            return false;
+    }
+    return true;
+}
+static_assert(texts_fit());
+
 }
 
 verdict reply_check(const ntp_packet& p, uint64_t nonce, uint64_t t1, uint64_t t4,

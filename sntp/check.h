@@ -68,5 +68,5 @@ verdict reply_check(const ntp_packet& p, uint64_t nonce, uint64_t t1, uint64_t t
 // The refusal text for a verdict, such as "bad origin" or "kiss-o'-death
 // RATE"; refid is the packet's, for the kiss code. Returns out, which holds
 // at least reason_max bytes and is NUL-terminated.
-constexpr int reason_max = 32;
+constexpr int reason_max = 48;
 const char* reason_text(verdict v, uint32_t refid, char* out);
