@@ -65,7 +65,7 @@
 #define NO_DH
 #define NO_DSA
 
-/* Ciphers and hashes: AES-GCM and ChaCha20-Poly1305 for TLS, AES-SIV
+/* Ciphers and hashes: AES-GCM for TLS, which every NTS server offers, AES-SIV
  * (CMAC and CTR) for NTS. Nothing decrypts with the AES block function, so
  * its decryption half and large tables are left out. SHA-1 stays: for an
  * anchor without a subject key identifier wolfSSL computes one, and only the
@@ -82,10 +82,9 @@
 #define WOLFSSL_AES_COUNTER
 #define WOLFSSL_CMAC
 #define WOLFSSL_AES_SIV
-#define HAVE_CHACHA
-#define HAVE_POLY1305
 #define WOLFSSL_SHA384
 #define WOLFSSL_SHA512
+#define USE_SLOW_SHA
 #define USE_SLOW_SHA256
 #define USE_SLOW_SHA512
 #define NO_DES3
