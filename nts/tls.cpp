@@ -5,6 +5,7 @@
 
 #include "run.h"
 #include "byte.h"
+#include "nonce.h"
 #include "siv.h"
 #include "str.h"
 #include "x509date.h"
@@ -28,6 +29,7 @@ struct session {
 
 WOLFSSL_CTX* ctx;
 session sessions[max_servers];
+bool random_failed; // the pool was not seeded by the deadline
 
 bool same(const char* a, const char* b, int n)
 {
@@ -73,6 +75,8 @@ int verify(int ok, WOLFSSL_X509_STORE_CTX* st)
 // user who has to mend them; the rest as a class.
 const char* failure(session& s, int err)
 {
+    if (random_failed)
+        return "key exchange: unable to get seeded random numbers";
     int v = s.verify_error;
     if (v == ASN_BEFORE_DATE_E)
         return "key exchange: certificate not yet valid";
@@ -108,6 +112,16 @@ tls_io io(session& s, int rc, const char** why)
     return tls_io::failed;
 }
 
+}
+
+// wolfSSL's every random byte: keys, the client random, blinding.
+extern "C" int varnel_random_block(unsigned char* output, unsigned int sz)
+{
+    const char* call = nullptr;
+    if (random_get(output, sz, run_deadline(), &call))
+        return 0;
+    random_failed = true;
+    return -1;
 }
 
 bool tls_setup(const char* const* cafiles, int n, dates d, const char** why)

@@ -627,6 +627,11 @@ void start_delay()
 
 }
 
+int64_t run_deadline()
+{
+    return deadline;
+}
+
 int64_t run(const tool& t, const options& o, int argc, char** argv)
 {
     tl = &t;

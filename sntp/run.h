@@ -33,8 +33,8 @@ enum class prep : uint8_t { wait, ready, failed };
 // of it happens inside the run's one poll loop, so nothing waits on one
 // server while the others could go on. Plain NTP has none.
 struct protocol {
-    // Readies what every server needs, once the options are read; dies
-    // with prefix fatal on failure.
+    // Readies what every server needs, once the options are read and
+    // before any start delay; dies with prefix fatal on failure.
     void (*setup)(const options& o, const char* fatal);
     // Starts the preparation of server i at a: a key exchange with it, say.
     // name is its host name (name_len bytes), or null for a numeric address.
@@ -74,6 +74,10 @@ struct tool {
 // return on failure: it dies with the fatal line, status 111 (100 for a
 // bad SERVER argument), after killing any resolver child.
 int64_t run(const tool& t, const options& o, int argc, char** argv);
+
+// The run's deadline, monotonic nanoseconds, once the start delay is over;
+// 0 before.
+int64_t run_deadline();
 
 // The whole program: options, the run, and the record or lines written.
 int tool_main(const tool& t, int argc, char** argv);

@@ -9,11 +9,18 @@
 #ifndef VARNEL_WOLFSSL_USER_SETTINGS_H
 #define VARNEL_WOLFSSL_USER_SETTINGS_H
 
-/* Platform: one thread, portable C (no MIPS assembly), seeds from the
- * kernel's getrandom() (no file to open, works before /dev is mounted). */
+/* Platform: one thread, portable C (no MIPS assembly). Random bytes come
+ * from the program: the kernel's pool once it is seeded, waited for no
+ * longer than the run's deadline. wolfSSL's own seeding would call a
+ * getrandom() that blocks without bound on a device booting short of
+ * entropy, and its DRBG is code the kernel's pool makes needless. */
 #define SINGLE_THREADED
 #define WOLFSSL_NO_ASM
-#define WOLFSSL_GETRANDOM
+#define CUSTOM_RAND_GENERATE_BLOCK varnel_random_block
+#ifdef __cplusplus
+extern "C"
+#endif
+int varnel_random_block(unsigned char* output, unsigned int sz);
 #define HAVE_GMTIME_R
 #define NO_WRITEV
 #define NO_ERROR_STRINGS
