@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "ef.h"
 
+#include "be.h"
 #include "packet.h"
 
 namespace {
@@ -8,17 +9,6 @@ namespace {
 constexpr uint16_t ef_uid = 0x0104;
 constexpr uint16_t ef_cookie = 0x0204;
 constexpr uint16_t ef_auth = 0x0404;
-
-uint16_t be16(const unsigned char* p)
-{
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-
-void put_be16(unsigned char* p, size_t v)
-{
-    p[0] = static_cast<unsigned char>(v >> 8);
-    p[1] = static_cast<unsigned char>(v);
-}
 
 size_t pad4(size_t n)
 {
@@ -64,20 +54,20 @@ size_t ef_request(unsigned char* out, size_t cap, uint64_t nonce, const unsigned
     ntp_request(out, nonce);
     unsigned char* p = out + ntp_size;
     put_be16(p, ef_uid);
-    put_be16(p + 2, 4 + uid_size);
+    put_be16(p + 2, static_cast<uint16_t>(4 + uid_size));
     copy(p + 4, uid, uid_size);
     p += 4 + uid_size;
     put_be16(p, ef_cookie);
-    put_be16(p + 2, cookie_field);
+    put_be16(p + 2, static_cast<uint16_t>(cookie_field));
     copy(p + 4, cookie, cookie_len);
     for (size_t i = 4 + cookie_len; i < cookie_field; ++i)
         p[i] = 0;
     p += cookie_field;
     *ad_len = static_cast<size_t>(p - out);
     put_be16(p, ef_auth);
-    put_be16(p + 2, auth_field);
-    put_be16(p + 4, siv_nonce_size);
-    put_be16(p + 6, siv_tag_size);
+    put_be16(p + 2, static_cast<uint16_t>(auth_field));
+    put_be16(p + 4, static_cast<uint16_t>(siv_nonce_size));
+    put_be16(p + 6, static_cast<uint16_t>(siv_tag_size));
     copy(p + 8, siv_nonce, siv_nonce_size);
     *tag_at = *ad_len + 8 + siv_nonce_size;
     return len;

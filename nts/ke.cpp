@@ -1,6 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "ke.h"
 
+#include "be.h"
 #include "byte.h"
 #include "fmt.h"
 #include "str.h"
@@ -19,17 +20,6 @@ enum : uint16_t {
 };
 constexpr uint16_t critical_bit = 0x8000;
 constexpr uint16_t protocol_ntpv4 = 0;
-
-uint16_t be16(const unsigned char* p)
-{
-    return static_cast<uint16_t>(p[0] << 8 | p[1]);
-}
-
-void put_be16(unsigned char* p, uint16_t v)
-{
-    p[0] = static_cast<unsigned char>(v >> 8);
-    p[1] = static_cast<unsigned char>(v);
-}
 
 // A name or address for record 6: what may be resolved or read as an
 // address, and nothing that could mislead a line of ours.
@@ -113,14 +103,12 @@ ke_status record(ke_reply* r, uint16_t word, const unsigned char* body, size_t b
 
 void ke_request(unsigned char* out)
 {
-    put_be16(out, critical_bit | rec_protocol);
-    put_be16(out + 2, 2);
-    put_be16(out + 4, protocol_ntpv4);
-    put_be16(out + 6, rec_aead);
-    put_be16(out + 8, 2);
-    put_be16(out + 10, aead_aes_siv_cmac_256);
-    put_be16(out + 12, critical_bit | rec_end);
-    put_be16(out + 14, 0);
+    // Next Protocol (critical): NTPv4; AEAD: AES-SIV-CMAC-256; End of
+    // Message (critical).
+    static constexpr unsigned char request[ke_request_size] = {0x80, rec_protocol, 0, 2, 0,
+        protocol_ntpv4, 0, rec_aead, 0, 2, 0, aead_aes_siv_cmac_256, 0x80, rec_end, 0, 0};
+    for (size_t i = 0; i < ke_request_size; ++i)
+        out[i] = request[i];
 }
 
 ke_status ke_feed(ke_reply* r, const unsigned char* in, size_t len, size_t* used)

@@ -1,27 +1,7 @@
 // SPDX-License-Identifier: ISC
 #include "packet.h"
 
-namespace {
-
-uint32_t be32(const unsigned char* p)
-{
-    return uint32_t{p[0]} << 24 | uint32_t{p[1]} << 16 | uint32_t{p[2]} << 8 | uint32_t{p[3]};
-}
-
-uint64_t be64(const unsigned char* p)
-{
-    return uint64_t{be32(p)} << 32 | be32(p + 4);
-}
-
-void put_be64(unsigned char* p, uint64_t v)
-{
-    for (int i = 7; i >= 0; --i) {
-        p[i] = static_cast<unsigned char>(v);
-        v >>= 8;
-    }
-}
-
-}
+#include "be.h"
 
 void ntp_request(unsigned char* out, uint64_t nonce)
 {
