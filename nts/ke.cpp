@@ -184,6 +184,9 @@ const char* ke_text(ke_status st, const ke_reply& r, char* out)
     case ke_status::no_cookies:
         t = "no cookies";
         break;
+    case ke_status::too_long:
+        t = "reply too long";
+        break;
     }
     int n = str_len(t);
     byte_copy(out, n, t);

@@ -51,6 +51,7 @@ enum class ke_status : uint8_t {
     no_aead,     // no AES-SIV-CMAC-256, or none chosen
     no_cookies,  // End of Message without a single cookie
     truncated,   // the stream ended before End of Message (the caller's verdict)
+    too_long,    // more than ke_reply_max bytes (the caller's verdict too)
 };
 
 // Takes the next len bytes of a reply, r zeroed before the first. It reads

@@ -65,14 +65,6 @@ int64_t floor_sec;
 dates run_dates; // one rule for the whole run
 char why_text[max_servers][96];
 
-bool byte_equal(const unsigned char* a, const unsigned char* b, size_t n)
-{
-    unsigned char d = 0;
-    for (size_t k = 0; k < n; ++k)
-        d |= a[k] ^ b[k];
-    return d == 0;
-}
-
 // Whether a (n bytes) and the string b are one name, whatever the case.
 bool str_equal_nocase(const char* a, int n, const char* b)
 {
@@ -296,19 +288,14 @@ prep step(int i, addr* ntp, int* fd, short* events, const char** why)
             r = tls_recv(i, p.kx.buf + p.kx.have, sizeof p.kx.buf - p.kx.have, &got, why);
             if (r != tls_io::done)
                 break;
-            if (got == 0) {
-                *why = "key exchange: truncated reply";
-                return prep::failed;
-            }
             p.kx.have += got;
-            // A real reply is a kilobyte; one that goes on and on is not one.
             p.kx.total += static_cast<uint32_t>(got);
-            if (p.kx.total > ke_reply_max) {
-                *why = "key exchange: reply too long";
-                return prep::failed;
-            }
             size_t used = 0;
-            ke_status st = ke_feed(&p.reply, p.kx.buf, p.kx.have, &used);
+            // The stream's end before End of Message cuts the reply short;
+            // a real reply is a kilobyte, and one that goes on is none.
+            ke_status st = got == 0            ? ke_status::truncated
+                : p.kx.total > ke_reply_max ? ke_status::too_long
+                                            : ke_feed(&p.reply, p.kx.buf, p.kx.have, &used);
             if (st == ke_status::done) {
                 prep f = finish(i, why);
                 if (f != prep::ready)
@@ -411,7 +398,9 @@ verdict open(int i, int req, const unsigned char* in, size_t len, const ntp_pack
     peer& p = peers[slot_of[i]];
     ef_reply r;
     ef_status st = ef_parse(in, len, &r);
-    bool ours = r.uid && byte_equal(r.uid, p.uid[req], uid_size);
+    bool ours = r.uid
+        && byte_equal(reinterpret_cast<const char*>(r.uid), uid_size,
+            reinterpret_cast<const char*>(p.uid[req]));
     // A NAK cannot be authenticated: our identifier in it is what shows it
     // answers us.
     if (ours && st == ef_status::no_auth && pk.stratum == 0 && pk.refid == kiss_ntsn)
@@ -456,8 +445,9 @@ void setup(const options& o, const char* fatal)
     floor_sec = o.floor_set ? o.floor : floor_build;
     run_dates = clock_unset() ? dates::server : dates::clock;
     const char* why = nullptr;
-    if (!tls_setup(o.cafiles, o.ncafiles, run_dates, &why))
-        strerr_die(111, fatal, why, nullptr, nullptr, nullptr, nullptr, nullptr);
+    const char* file = nullptr;
+    if (!tls_setup(o.cafiles, o.ncafiles, run_dates, &why, &file))
+        strerr_die(111, fatal, why, file, nullptr, nullptr, nullptr, nullptr);
 }
 
 }

@@ -3,9 +3,9 @@
 
 #include "wolf.h"
 
-#include "run.h"
 #include "byte.h"
 #include "nonce.h"
+#include "run.h"
 #include "siv.h"
 #include "str.h"
 #include "x509date.h"
@@ -30,15 +30,6 @@ struct session {
 WOLFSSL_CTX* ctx;
 session sessions[max_servers];
 bool random_failed; // the pool was not seeded by the deadline
-
-bool same(const char* a, const char* b, int n)
-{
-    for (int k = 0; k < n; ++k) {
-        if (a[k] != b[k])
-            return false;
-    }
-    return true;
-}
 
 // Every certificate of the chain passes through here. Under dates::server
 // a date outside its window is no reason to refuse: the clock that said so
@@ -124,8 +115,9 @@ extern "C" int varnel_random_block(unsigned char* output, unsigned int sz)
     return -1;
 }
 
-bool tls_setup(const char* const* cafiles, int n, dates d, const char** why)
+bool tls_setup(const char* const* cafiles, int n, dates d, const char** why, const char** file)
 {
+    *file = nullptr;
     *why = "unable to start TLS";
     if (wolfSSL_Init() != WOLFSSL_SUCCESS)
         return false;
@@ -142,21 +134,11 @@ bool tls_setup(const char* const* cafiles, int n, dates d, const char** why)
     unsigned flags = WOLFSSL_LOAD_VERIFY_DEFAULT_FLAGS;
     if (d == dates::server)
         flags |= WOLFSSL_LOAD_FLAG_DATE_ERR_OKAY;
-    static char line[300];
     for (int k = 0; k < n; ++k) {
         if (wolfSSL_CTX_load_verify_locations_ex(ctx, cafiles[k], nullptr, flags)
             != WOLFSSL_SUCCESS) {
-            const char* parts[] = {"unable to load CA certificates from ", cafiles[k]};
-            int at = 0;
-            for (const char* t : parts) {
-                int l = str_len(t);
-                if (l > static_cast<int>(sizeof line) - 1 - at)
-                    l = static_cast<int>(sizeof line) - 1 - at;
-                byte_copy(line + at, l, t);
-                at += l;
-            }
-            line[at] = '\0';
-            *why = line;
+            *why = "unable to load CA certificates from ";
+            *file = cafiles[k];
             return false;
         }
     }
@@ -204,7 +186,7 @@ tls_io tls_handshake(int i, const char** why)
     char* proto = nullptr;
     word16 len = 0;
     if (wolfSSL_ALPN_GetProtocol(s.ssl, &proto, &len) != WOLFSSL_SUCCESS
-        || len != sizeof alpn - 1 || !proto || !same(proto, alpn, len)) {
+        || len != sizeof alpn - 1 || !proto || !byte_equal(proto, len, alpn)) {
         *why = "key exchange: no ALPN ntske/1";
         return tls_io::failed;
     }

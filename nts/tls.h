@@ -16,9 +16,9 @@ enum class dates : uint8_t { clock, server };
 
 // Loads the trusted CA certificates: the files given, else the system's
 // bundle; under dates::server, whatever their dates. Returns false with
-// *why the line to die with. TLS's random bytes wait for a seeded pool no
-// longer than the run's deadline.
-bool tls_setup(const char* const* cafiles, int n, dates d, const char** why);
+// *why saying what failed, followed by *file when it was a file's. TLS's
+// random bytes wait for a seeded pool no longer than the run's deadline.
+bool tls_setup(const char* const* cafiles, int n, dates d, const char** why, const char** file);
 
 enum class tls_io : uint8_t { want_read, want_write, done, failed };
 

@@ -145,18 +145,7 @@ deadline() { # MS: ran to the deadline, and at most 0.1 s and the allowance past
     checked_time=1
 }
 
-# The time from start to exit of a run that does nothing (a usage error),
-# the slowest of five: it stands for what the deadline cannot cover, the
-# program's start and exit and this script's measuring, and with 20 ms
-# for the scheduling of a loaded machine it is the allowance past the
-# deadline.
-slowest=0
-for i in 1 2 3 4 5; do
-    run
-    ((elapsed_ms <= slowest)) || slowest=$elapsed_ms
-done
-allowance_ms=$((slowest + 20))
-echo "allowance past the deadline: $allowance_ms ms"
+deadline_allowance
 
 while IFS='|' read -r name server options want_err more; do
     name=$(echo $name) want_err=$(echo $want_err)

@@ -228,18 +228,7 @@ says() { # TEXT: standard output has a line with it (@1: the first address)
     check "$name: standard output says '$text'" yes "$(grep -qF -- "$text" "$tmp/out" && echo yes || cat "$tmp/out")"
 }
 
-# The time from start to exit of a run that does nothing (a usage error),
-# the slowest of five: it stands for what the deadline cannot cover, the
-# program's start and exit and this script's measuring, and with 20 ms
-# for the scheduling of a loaded 2-core machine it is the allowance past
-# the deadline.
-slowest=0
-for i in 1 2 3 4 5; do
-    run
-    ((elapsed_ms <= slowest)) || slowest=$elapsed_ms
-done
-allowance_ms=$((slowest + 20))
-echo "allowance past the deadline: $allowance_ms ms"
+deadline_allowance
 
 wrap=()
 while IFS='|' read -r name servers options want_status want_err offset more; do
