@@ -1,6 +1,8 @@
 // SPDX-License-Identifier: ISC
 #include "fmt.h"
 
+#include "div.h"
+
 namespace {
 
 constexpr uint64_t ns_per_sec = 1000000000;
@@ -9,10 +11,11 @@ constexpr uint64_t ns_per_sec = 1000000000;
 
 int fmt_nsec(char* s, uint64_t ns)
 {
-    int len = fmt_ulong(s, ns / ns_per_sec);
+    uint64_t rem;
+    int len = fmt_ulong(s, udiv64(ns, ns_per_sec, &rem));
     if (s) {
         s[len] = '.';
-        uint64_t frac = ns % ns_per_sec;
+        uint32_t frac = static_cast<uint32_t>(rem);
         for (int i = 9; i >= 1; --i) {
             s[len + i] = static_cast<char>('0' + frac % 10);
             frac /= 10;

@@ -1,17 +1,22 @@
 // SPDX-License-Identifier: ISC
 #include "fmt.h"
 
+#include "div.h"
+
 int fmt_ulong(char* s, uint64_t u)
 {
-    // Count the digits first, then fill them in from the right.
-    int len = 1;
-    for (uint64_t q = u; q > 9; q /= 10)
-        ++len;
+    // The digits come out lowest first, into room for the most there can
+    // be, then go to s in order.
+    char d[20];
+    int len = 0;
+    do {
+        uint64_t r;
+        u = udiv64(u, 10, &r);
+        d[len++] = static_cast<char>('0' + r);
+    } while (u);
     if (s) {
-        for (int i = len - 1; i >= 0; --i) {
-            s[i] = static_cast<char>('0' + u % 10);
-            u /= 10;
-        }
+        for (int i = 0; i < len; ++i)
+            s[i] = d[len - 1 - i];
     }
     return len;
 }

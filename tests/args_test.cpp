@@ -109,6 +109,8 @@ struct option_case {
     int npools = 0;
     uint64_t delay = 0;
     int64_t floor = -1; // -1: the build's
+    bool keep = false;
+    uint64_t shortest = interval_min_ns, longest = interval_max_ns;
 };
 
 const option_case option_cases[] = {
@@ -147,6 +149,17 @@ const option_case option_cases[] = {
     {{"-f", "2026-13-01", "h"}, opt_error::floor},
     {{"-f", "@1796688000", "h"}, opt_error::floor},
     {{"-p"}, opt_error::usage},
+    // -k: a burst of replies by default, and the interval's bounds.
+    {{"-k", "h"}, opt_error::none, false, false, deadline_default_ns, count_keep, -1, 2, 0, 0,
+        -1, true},
+    {{"-kn", "-c1", "-i", "16", "-I2048", "h"}, opt_error::none, true, false,
+        deadline_default_ns, 1, -1, 6, 0, 0, -1, true, 16000000000, 2048000000000},
+    {{"-k", "-i", "1", "-I", "131072", "h"}, opt_error::none, false, false,
+        deadline_default_ns, count_keep, -1, 6, 0, 0, -1, true, 1000000000, 131072000000000},
+    {{"-i", "16", "h"}, opt_error::usage},
+    {{"-k", "-i", "0.999", "h"}, opt_error::interval},
+    {{"-k", "-I", "131072.5", "h"}, opt_error::interval},
+    {{"-k", "-i", "128", "-I", "64", "h"}, opt_error::order},
 };
 
 TEST(Args, Options)
@@ -177,6 +190,9 @@ TEST(Args, Options)
         EXPECT_EQ(o.first, c.first) << shown;
         EXPECT_EQ(o.npools, c.npools) << shown;
         EXPECT_EQ(o.delay_ns, c.delay) << shown;
+        EXPECT_EQ(o.keep, c.keep) << shown;
+        EXPECT_EQ(o.interval_min_ns, c.shortest) << shown;
+        EXPECT_EQ(o.interval_max_ns, c.longest) << shown;
         EXPECT_EQ(o.floor_set, c.floor >= 0) << shown;
         if (c.floor >= 0) {
             EXPECT_EQ(o.floor, c.floor) << shown;

@@ -15,6 +15,9 @@ struct offset {
 // nanoseconds in bytes 8..11 (big-endian, unsigned). The rest is ignored.
 constexpr int record_size = 16;
 
+// What a read that did not bring exactly one whole record is refused with.
+constexpr char record_split[] = "data split across packets";
+
 offset offset_decode(const unsigned char* record);
 
 // The microseconds to wait from the clock reading `now` until the clock

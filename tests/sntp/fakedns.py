@@ -2,23 +2,29 @@
 # SPDX-License-Identifier: ISC
 """fakedns: the tests' own DNS server, for names with several addresses.
 
-usage: fakedns.py ADDRESS PORTFILE NAME=ADDR[,ADDR...]...
+usage: fakedns.py ADDRESS PORTFILE NAME=ADDR[,ADDR...][/SECONDS]...
 
 Answers A and AAAA queries over UDP on ADDRESS port 53 (a loopback address)
-from the table given, with a TTL of 0, and NXDOMAIN for any other name. Once
-it listens it writes "ready" to PORTFILE. SIGTERM ends it.
+from the table given, with a TTL of 0, and NXDOMAIN for any other name; a
+name with SECONDS is answered that much later, a slow name, while other
+queries (the AAAA asked beside the A, as musl asks) are answered meanwhile
+on their own time. Once it listens
+it writes "ready" to PORTFILE. SIGTERM ends it.
 """
 import ipaddress
 import signal
 import socket
 import struct
 import sys
+import time
 
 addr, ready = sys.argv[1], sys.argv[2]
-table = {}
+table, slow = {}, {}
 for entry in sys.argv[3:]:
     name, _, addrs = entry.partition("=")
+    addrs, _, wait = addrs.partition("/")
     table[name.lower().rstrip(".")] = [ipaddress.ip_address(a) for a in addrs.split(",")]
+    slow[name.lower().rstrip(".")] = float(wait or 0)
 
 signal.signal(signal.SIGTERM, lambda *_: sys.exit(0))
 s = socket.socket(socket.AF_INET, socket.SOCK_DGRAM)
@@ -26,8 +32,17 @@ s.bind((addr, 53))
 with open(ready, "w") as f:
     f.write("ready\n")
 
+pending = []  # (when, reply, peer), the slow names' replies
 while True:
-    q, peer = s.recvfrom(512)
+    now = time.monotonic()
+    for due in [p for p in pending if p[0] <= now]:
+        s.sendto(due[1], due[2])
+        pending.remove(due)
+    s.settimeout(max(0.001, min(p[0] for p in pending) - now) if pending else None)
+    try:
+        q, peer = s.recvfrom(512)
+    except socket.timeout:
+        continue
     if len(q) < 12:
         continue
     ident, flags, qd = struct.unpack("!HHH", q[:6])
@@ -50,4 +65,4 @@ while True:
     reply += question
     for a in answers:
         reply += struct.pack("!HHHIH", 0xC00C, qtype, 1, 0, len(a.packed)) + a.packed
-    s.sendto(reply, peer)
+    pending.append((time.monotonic() + slow.get(name, 0), reply, peer))

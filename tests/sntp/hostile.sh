@@ -51,19 +51,24 @@ dns=$!
 for ((i = 0; i < 200; i++)); do [ -s "$tmp/dns" ] && break; sleep 0.01; done
 [ -s "$tmp/dns" ] || { echo "FAIL: fakedns did not start"; exit 1; }
 
-# start SERVER...: one fakentp per "WHERE SHIFT SCRIPT"; fills addrs, ports
-# and logs, in order. WHERE is 4 (127.0.0.1), 6 (::1) or a loopback
-# address, with "=N" for the port of the Nth server (else a free one).
+# start SERVER...: one fakentp per "WHERE SHIFT [OPTION...] SCRIPT"; fills
+# addrs, ports and logs, in order. WHERE is 4 (127.0.0.1), 6 (::1) or a
+# loopback address, with "=N" for the port of the Nth server (else a free
+# one). In the options, @now+N and @now-N are Unix seconds from now.
 start() {
     local server fam shift_ script i port at
     addrs=() ports=() logs=()
     for server in "$@"; do
         read -r fam shift_ script <<< "$server"
+        while [[ $script =~ @now([-+][0-9]+) ]]; do
+            script=${script/"${BASH_REMATCH[0]}"/$(($(date +%s) ${BASH_REMATCH[1]}))}
+        done
         i=${#logs[@]} port=0
         if [[ $fam == *=* ]]; then port=${ports[${fam#*=} - 1]} fam=${fam%%=*}; fi
         case $fam in 4) at=(-4) ;; 6) at=(-6) ;; *) at=(-a "$fam") ;; esac
         : > "$tmp/port$i"
-        "${fake[@]}" "${at[@]}" -p "$port" -s "$shift_" -l "$tmp/log$i" "$script" > "$tmp/port$i" &
+        # shellcheck disable=SC2086
+        "${fake[@]}" "${at[@]}" -p "$port" -s "$shift_" -l "$tmp/log$i" $script > "$tmp/port$i" &
         pids+=($!)
         for ((port = 0; port < 200; port++)); do
             [ -s "$tmp/port$i" ] && break
@@ -113,7 +118,7 @@ stdout_is() {
 # deadline; so cases that end in a refusal run with -t 1. A run that goes
 # to its deadline may end at most 0.1 s past it plus an allowance measured
 # below (about 30 ms on the host).
-usage="varnel-sntp: usage: varnel-sntp [-nv] [-t seconds] [-c count] [-m seconds] [-d seconds] [-f date] [-p pool]... [server...]"
+usage="varnel-sntp: usage: varnel-sntp [-knv] [-t seconds] [-c count] [-m seconds] [-d seconds] [-f date] [-i seconds] [-I seconds] [-p pool]... [server...]"
 nogood="varnel-sntp: fatal: no good reply: @1:"
 cases=$(cat <<'CASES'
 good, IPv4, two replies 2 s apart | 4 +2.5 good | -c 2 -t 3 | 0 | | +2.5 | queries 2; requests; spacing
@@ -171,6 +176,11 @@ beyond the cap, negative | 4 -2.5 good | -c 1 -m 0.5 | 111 | ~^varnel-sntp: fata
 -n: no record, the reply lines | 4 +2.5 good | -n -c 1 | 0 | | text | says @1
 -n: the refusal named | 6 +2.5 li3 | -n -c 1 -t 0.5 | 111 | NOGOOD unsynchronised | text | says @1: refused: unsynchronised
 -v: the refusal on standard error | 4 +2.5 badorigin,good | -v -c 1 | 0 | ~@1: refused: bad origin | +2.5 |
+the test server at +12.5 ppm, anchored 160000 s back | 4 +0.5 -r 12.5 -A @now-160000 good | -c 1 | 0 | | +2.5 |
+the test server at -50 ppm, anchored 10000 s back | 4 +3 -r -50 -A @now-10000 good | -c 1 | 0 | | +2.5 |
+the test server's return path up to 60 ms longer | 4 +2.5 -j 0,60 -S 3 good | -n -c 3 -t 8 | 0 | | text | path -30 0
+the test server's way in up to 60 ms longer | 6 +2.5 -j 60,0 -S 3 good | -n -c 3 -t 8 | 0 | | text | path 0 30
+the test server loses half the requests | 4 +2.5 -L 50 -S 4 good | -c 2 -t 8 | 0 | | +2.5 | lost
 CASES
 )
 
@@ -222,6 +232,23 @@ requests() { # 48 bytes, version 4, mode 3, one source port, fresh nonzero nonce
     (( near < n )) || bad+=" every transmit timestamp reads the clock;"
     check "$name: requests well formed" "" "$bad"
 }
+path() { # LOW HIGH: each reply LOW to HIGH ms off the shift, give or take
+    # half the allowance (a stall on one side of a loaded machine's loopback
+    # moves it by half too: 18 ms moved one by 9), and one off by more than a
+    # tenth of that: a delay the test server adds on one side moves it by half
+    local v slack=$(( (1 + allowance_ms / 2) * 1000000 )) bad="" far="" low high
+    low=$(( $1 * 1000000 - slack )) high=$(( $2 * 1000000 + slack ))
+    for v in $(sed -n 's/.* offset \([-+0-9.]*\) delay.*/\1/p' "$tmp/out"); do
+        v=$(( $(ns_of "$v") - 2500000000 ))
+        (( v >= low && v <= high )) || bad+=" $v"
+        (( v * 10 < $1 * 1000000 || v * 10 > $2 * 1000000 )) && far=yes
+    done
+    check "$name: every reply $1 to $2 ms off, one by more than a tenth" "yes" "${far:-no}${bad:+, not:$bad}"
+}
+lost() { # the test server's log has requests lost and requests answered
+    check "$name: requests lost and answered" "yes yes" \
+        "$(grep -q 'lost$' "${logs[0]}" && echo yes) $(grep -q 'good$' "${logs[0]}" && echo yes)"
+}
 says() { # TEXT: standard output has a line with it (@1: the first address)
     local text=$*
     text=${text//@1/${addrs[0]}}
@@ -235,25 +262,29 @@ while IFS='|' read -r name servers options want_status want_err offset more; do
     name=$(echo $name) want_status=$(echo $want_status)
     [[ $name =~ ${HOSTILE_ONLY:-.} ]] || continue
     IFS=';' read -r -a specs <<< "$servers"
-    start "${specs[@]}"
-    wrap=()
-    if [[ $options == " ignoring="* ]]; then
-        read -r w options <<< "$options"
-        wrap=(env --ignore-signal="${w#ignoring=}")
-    fi
-    if [[ $options == *@* ]]; then
-        for ((i = ${#addrs[@]}; i >= 1; i--)); do
-            options=${options//@p$i/${ports[i - 1]}}
-            options=${options//@$i/${addrs[i - 1]}}
-        done
-        # shellcheck disable=SC2086
-        run $options
-    else
-        # shellcheck disable=SC2086
-        run $options "${addrs[@]}"
-    fi
-    wrap=()
-    stop_servers
+    template=$options
+    for try in 1 2; do
+        start "${specs[@]}"
+        options=$template wrap=()
+        if [[ $options == " ignoring="* ]]; then
+            read -r w options <<< "$options"
+            wrap=(env --ignore-signal="${w#ignoring=}")
+        fi
+        if [[ $options == *@* ]]; then
+            for ((i = ${#addrs[@]}; i >= 1; i--)); do
+                options=${options//@p$i/${ports[i - 1]}}
+                options=${options//@$i/${addrs[i - 1]}}
+            done
+            # shellcheck disable=SC2086
+            run $options
+        else
+            # shellcheck disable=SC2086
+            run $options "${addrs[@]}"
+        fi
+        wrap=()
+        stop_servers
+        again "$try" "$more" || break
+    done
     want_err=$(echo $want_err)
     want_err=${want_err/NOGOOD/$nogood}
     want_err=${want_err//@1/${addrs[0]}}

@@ -15,6 +15,13 @@
 #                            CERT.key, its key exchange on KEPORT; it names
 #                            NTPSERVER as the NTP server, if given
 #   srv_ntpd_nts SHIFT CERT  ntpd serving NTS too, key exchange on port 4460
+#   srv_fakentp NAME FAKENTP [OPTION...]
+#                            the tests' own server (tests/sntp/fakentp.c) on
+#                            127.0.0.1, which the emulated machine reaches
+#                            as 10.0.2.2, answering every request; OPTIONs
+#                            such as -s SHIFT, -r PPM -A SECONDS, -j and -L.
+#                            Sets srv_fport too; it logs each request to
+#                            $srv_dir/NAME.requests
 #   srv_in PID CMD...        CMD in the network namespace of server PID
 #   srv_stop                 stops every server started, by its PID
 #
@@ -217,6 +224,23 @@ EOF
 }
 
 srv_ntpd_nts() { srv_ntpd "$@"; } # SHIFT CERT
+
+srv_fakentp() { # NAME FAKENTP [OPTION...]
+    local name=$1 bin=$2 i
+    shift 2
+    : > "$srv_dir/$name.port"
+    capsh --drop=cap_sys_time -- -c 'exec "$0" "$@"' "$bin" -4 -p 0 -l "$srv_dir/$name.requests" "$@" good \
+        > "$srv_dir/$name.port" 2> "$srv_dir/$name.log" &
+    srv_pid=$!
+    srv_pids+=("$srv_pid")
+    for ((i = 0; i < 100; i++)); do
+        srv_fport=$(cat "$srv_dir/$name.port")
+        [ -z "$srv_fport" ] || return 0
+        kill -0 "$srv_pid" 2> /dev/null || srv_die "fakentp $name died: $(cat "$srv_dir/$name.log")"
+        sleep 0.05
+    done
+    srv_die "fakentp $name did not start in 5 s"
+}
 
 srv_stop() {
     local pid

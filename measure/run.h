@@ -53,31 +53,65 @@ struct protocol {
     // Whether a good sample may stand, given the time the server tells:
     // seconds since 1970 at the reply's arrival.
     verdict (*vouch)(int i, int64_t server_sec);
+    // Under -k, before a measurement: whether what server i was prepared
+    // with still serves; if not, it is ended and begun again.
+    bool (*fresh)(int i);
     // Ends whatever server i still holds.
     void (*end)(int i);
 };
 
-// One program over the run: its fatal line's prefix, its usage line, the
-// port a SERVER argument defaults to, and its protocol (null: plain NTP).
+// One program over the run: the prefixes of its fatal lines and its
+// warnings, its usage line, the port a SERVER argument defaults to, and its
+// protocol (null: plain NTP).
 struct tool {
     const char* fatal;
+    const char* warning;
     const char* usage;
     uint16_t port;
     bool tls; // takes -C
     const protocol* proto;
 };
 
-// Queries the servers named by argv[o.first ..] and the pools of o until
-// each has given o.count good replies or is given up on, or until the
-// deadline, and returns the offset chosen: the median of the servers that
-// agree, one vote per server named and per address of a pool. Does not
-// return on failure: it dies with the fatal line, status 111 (100 for a
-// bad SERVER argument), after killing any resolver child.
+// What a measurement came to: the median of the servers that agree, one
+// vote per server named and per address of a pool, carried forward to the
+// measurement's end; and its error, half the delay of the median one.
+struct result {
+    int64_t offset;
+    int64_t error;
+};
+
+// Why a measurement failed: the words of its line, and errno's text to end
+// it with when sys is set.
+struct failure {
+    const char* words[4];
+    bool sys;
+    int err;
+};
+
+// Reads the sources named by argv[o.first ..] and the pools of o, readies
+// the protocol and waits out the start delay. Dies on a bad SERVER argument
+// (status 100) or a failed setup (111).
+void run_begin(const tool& t, const options& o, int argc, char** argv);
+
+// One measurement: queries the servers until each has given o.count good
+// replies or is given up on, or until the deadline. Names are resolved at
+// the first, and again at a later one once their servers are lost; what a
+// server was prepared with, its socket and its spacing carry over. Returns
+// false with *why when it failed. Dies only when the program cannot go on:
+// a clock or poll that fails.
+bool measure(result* r, failure* why);
+
+// The whole run of a one-shot program: run_begin and one measurement.
+// Does not return on failure: it dies with the failure's line, status 111.
 int64_t run(const tool& t, const options& o, int argc, char** argv);
 
-// The run's deadline, monotonic nanoseconds, once the start delay is over;
-// 0 before.
+// Ends what the run holds: the resolver children and the protocol's state.
+void run_end();
+
+// The measurement's deadline, monotonic nanoseconds, once the start delay
+// is over; 0 before.
 int64_t run_deadline();
 
-// The whole program: options, the run, and the record or lines written.
+// The whole program: options, the run or, under -k, the measurements one
+// after the other, and the record or lines written for each.
 int tool_main(const tool& t, int argc, char** argv);

@@ -2,11 +2,11 @@
 #include "options.h"
 
 #include "floor.h"
+#include "scan.h"
 
 namespace {
 
 constexpr uint64_t ns_per_sec = 1000000000;
-constexpr uint64_t whole_max = uint64_t{1} << 32;
 
 bool is_digit(char c)
 {
@@ -15,38 +15,10 @@ bool is_digit(char c)
 
 }
 
-bool scan_seconds(const char* s, uint64_t* ns)
-{
-    if (!is_digit(*s))
-        return false;
-    uint64_t whole = 0;
-    for (; is_digit(*s); ++s) {
-        whole = whole * 10 + static_cast<uint64_t>(*s - '0');
-        if (whole >= whole_max)
-            return false;
-    }
-    uint64_t frac = 0;
-    if (*s == '.') {
-        ++s;
-        if (!is_digit(*s))
-            return false;
-        uint64_t scale = ns_per_sec;
-        for (; is_digit(*s); ++s) {
-            if (scale == 1)
-                return false;
-            scale /= 10;
-            frac += static_cast<uint64_t>(*s - '0') * scale;
-        }
-    }
-    if (*s)
-        return false;
-    *ns = whole * ns_per_sec + frac;
-    return true;
-}
-
 opt_error options_parse(int argc, char** argv, options* o, const char** bad)
 {
     int i = 1;
+    bool intervals = false;
     for (; i < argc; ++i) {
         const char* a = argv[i];
         if (a[0] != '-' || a[1] == '\0')
@@ -65,8 +37,12 @@ opt_error options_parse(int argc, char** argv, options* o, const char** bad)
                 o->verbose = true;
                 continue;
             }
+            if (opt == 'k') {
+                o->keep = true;
+                continue;
+            }
             if (opt != 't' && opt != 'c' && opt != 'm' && opt != 'd' && opt != 'f' && opt != 'p'
-                && (opt != 'C' || !o->tls))
+                && opt != 'i' && opt != 'I' && (opt != 'C' || !o->tls))
                 return opt_error::usage;
             // The value is the rest of this argument, or the next one.
             const char* v = p[1] ? p + 1 : (i + 1 < argc ? argv[++i] : nullptr);
@@ -87,6 +63,7 @@ opt_error options_parse(int argc, char** argv, options* o, const char** bad)
                     || ns > count_max * ns_per_sec)
                     return opt_error::count;
                 o->count = static_cast<int>(ns / ns_per_sec);
+                o->count_set = true;
             } else if (opt == 'm') {
                 if (!scan_seconds(v, &ns))
                     return opt_error::cap;
@@ -100,6 +77,11 @@ opt_error options_parse(int argc, char** argv, options* o, const char** bad)
                 if (!floor_parse(v, &o->floor))
                     return opt_error::floor;
                 o->floor_set = true;
+            } else if (opt == 'i' || opt == 'I') {
+                if (!scan_seconds(v, &ns) || ns < interval_floor_ns || ns > interval_ceiling_ns)
+                    return opt_error::interval;
+                (opt == 'i' ? o->interval_min_ns : o->interval_max_ns) = ns;
+                intervals = true;
             } else if (opt == 'C') {
                 if (o->ncafiles == cafiles_max)
                     return opt_error::cafiles;
@@ -112,10 +94,14 @@ opt_error options_parse(int argc, char** argv, options* o, const char** bad)
             break;
         }
     }
-    if (i >= argc && o->npools == 0)
+    if ((i >= argc && o->npools == 0) || (intervals && !o->keep))
         return opt_error::usage;
     if (argc - i + o->npools > sources_max)
         return opt_error::sources;
+    if (o->interval_min_ns > o->interval_max_ns)
+        return opt_error::order;
+    if (o->keep && !o->count_set)
+        o->count = count_keep;
     o->first = i;
     return opt_error::none;
 }

@@ -3,13 +3,27 @@
 
 #include <time.h>
 
-bool mono_now(int64_t* ns)
+namespace {
+
+bool read(clockid_t clock, int64_t* ns)
 {
     timespec ts;
-    if (clock_gettime(CLOCK_MONOTONIC, &ts) == -1)
+    if (clock_gettime(clock, &ts) == -1)
         return false;
     *ns = static_cast<int64_t>(ts.tv_sec) * 1000000000 + ts.tv_nsec;
     return true;
+}
+
+}
+
+bool mono_now(int64_t* ns)
+{
+    return read(CLOCK_MONOTONIC, ns);
+}
+
+bool mono_raw(int64_t* ns)
+{
+    return read(CLOCK_MONOTONIC_RAW, ns);
 }
 
 int mono_ms(int64_t now, int64_t until)
