@@ -15,17 +15,25 @@
 #include "fmt.h"
 #include "ke.h"
 #include "mono.h"
+#include "name.h"
 #include "nonce.h"
+#include "ntpserver.h"
 #include "resolve.h"
 #include "siv.h"
 #include "str.h"
 #include "strerr.h"
+#include "substdio.h"
 #include "tls.h"
 
 namespace {
 
 constexpr uint16_t ntp_default_port = 123;
 constexpr uint32_t kiss_ntsn = 0x4e54534e; // "NTSN"
+
+// Under -k a key exchange serves for a day at most: then the server's
+// certificate is checked again, and keys that have done a day's work are
+// retired. Sooner when the cookies run out or the server refuses one.
+constexpr int64_t exchange_life_ns = 86400 * int64_t{1000000000};
 
 enum class phase : uint8_t { connect, handshake, ask, answer, resolve, ready, failed };
 
@@ -41,6 +49,8 @@ struct peer {
     unsigned char c2s[siv_key_size], s2c[siv_key_size];
     int64_t from, until;   // the certificates' window, under dates::server
     addr ntp;
+    int64_t since;         // when the exchange ended, monotonic
+    bool nak;              // the server refused a cookie
     union {
         // Until the NTP server is known: the reply's bytes not yet taken,
         // and the resolver for a server name the exchange gave.
@@ -64,26 +74,14 @@ int slot_of[max_servers];
 int64_t floor_sec;
 dates run_dates; // one rule for the whole run
 char why_text[max_servers][96];
+substdio* said; // where the lines of -n and -v go, if anywhere
 
-// Whether a (n bytes) and the string b are one name, whatever the case.
-bool str_equal_nocase(const char* a, int n, const char* b)
-{
-    for (int k = 0; k < n; ++k) {
-        char x = a[k] >= 'A' && a[k] <= 'Z' ? static_cast<char>(a[k] + 32) : a[k];
-        char y = b[k] >= 'A' && b[k] <= 'Z' ? static_cast<char>(b[k] + 32) : b[k];
-        if (x != y)
-            return false;
-    }
-    return b[n] == '\0';
-}
-
-// "key exchange: ", what, and the text for errno e unless it is 0; kept
-// per peer.
-const char* sys_why(int i, const char* what, int e)
+// "key exchange: " and the three texts, kept per peer.
+const char* why_of(int i, const char* a, const char* b, const char* c)
 {
     char* out = why_text[i];
     int n = 0;
-    const char* parts[] = {"key exchange: ", what, e ? ": " : "", e ? error_str(e) : ""};
+    const char* parts[] = {"key exchange: ", a, b, c};
     for (const char* t : parts) {
         int l = str_len(t);
         if (l > 95 - n)
@@ -93,6 +91,30 @@ const char* sys_why(int i, const char* what, int e)
     }
     out[n] = '\0';
     return out;
+}
+
+// "key exchange: ", what, and the text for errno e unless it is 0.
+const char* sys_why(int i, const char* what, int e)
+{
+    return why_of(i, what, e ? ": " : "", e ? error_str(e) : "");
+}
+
+prep at(peer& p, const addr& a)
+{
+    p.ntp = a;
+    p.ph = phase::ready;
+    return prep::ready;
+}
+
+// Where record 6 sends the requests, but never to an address that is not
+// a single host's.
+prep to(int i, const addr& a, const char** why)
+{
+    if (!unicast(a)) {
+        *why = why_of(i, "NTP server ", peers[slot_of[i]].reply.server, ": not a unicast address");
+        return prep::failed;
+    }
+    return at(peers[slot_of[i]], a);
 }
 
 void close_fd(peer& p)
@@ -112,29 +134,6 @@ bool clock_unset()
     if (clock_gettime(CLOCK_REALTIME, &real) == -1 || clock_gettime(CLOCK_BOOTTIME, &boot) == -1)
         return true;
     return static_cast<int64_t>(real.tv_sec) < floor_sec + static_cast<int64_t>(boot.tv_sec) + 60;
-}
-
-// "127.0.0.1", or the IPv6 form wolfSSL gives a certificate's IP address:
-// eight groups of four upper-case hex digits.
-void ip_text(const addr& a, char* out)
-{
-    static constexpr char hex[] = "0123456789ABCDEF";
-    int n = 0;
-    if (a.family == AF_INET) {
-        for (int k = 0; k < 4; ++k) {
-            if (k)
-                out[n++] = '.';
-            n += fmt_ulong(out + n, a.ip[k]);
-        }
-    } else {
-        for (int k = 0; k < 16; ++k) {
-            if (k && k % 2 == 0)
-                out[n++] = ':';
-            out[n++] = hex[a.ip[k] >> 4];
-            out[n++] = hex[a.ip[k] & 15];
-        }
-    }
-    out[n] = '\0';
 }
 
 void begin(int i, const addr& a, const char* name, int name_len)
@@ -177,25 +176,21 @@ prep target(int i, const char** why)
 {
     peer& p = peers[slot_of[i]];
     uint16_t port = p.reply.port ? p.reply.port : ntp_default_port;
-    if (!p.reply.server[0]) {
-        p.ntp = p.ke;
-        p.ntp.port = port;
-        return prep::ready;
-    }
-    server_arg a = server_parse(p.reply.server, port);
-    if (a.kind == arg_kind::literal) {
-        p.ntp = a.a;
-        return prep::ready;
-    }
+    addr same = p.ke;
+    same.port = port;
+    if (!p.reply.server[0])
+        return at(p, same);
+    server_arg a = ntp_server_parse(p.reply.server, port);
+    if (a.kind == arg_kind::literal)
+        return to(i, a.a, why);
     if (a.kind == arg_kind::bad) {
         *why = "key exchange: bad NTP server name";
         return prep::failed;
     }
-    if (p.name && str_equal_nocase(p.name, p.name_len, p.reply.server)) {
-        p.ntp = p.ke;
-        p.ntp.port = port;
-        return prep::ready;
-    }
+    if (p.name
+        && dns_match(p.reply.server, static_cast<size_t>(str_len(p.reply.server)), p.name,
+            static_cast<size_t>(p.name_len)))
+        return at(p, same);
     p.kx.res = {};
     p.kx.res.name = p.reply.server;
     p.kx.res.name_len = str_len(p.reply.server);
@@ -223,6 +218,7 @@ prep finish(int i, const char** why)
     }
     tls_end(i);
     close_fd(p);
+    mono_now(&p.since);
     return target(i, why);
 }
 
@@ -254,15 +250,7 @@ prep step(int i, addr* ntp, int* fd, short* events, const char** why)
                 *why = sys_why(i, "unable to connect", e);
                 return prep::failed;
             }
-            char ip[48];
-            ip_text(p.ke, ip);
-            // wolfSSL copies the name; here it is only made a string.
-            static char host[max_name_len + 1];
-            if (p.name) {
-                byte_copy(host, p.name_len, p.name);
-                host[p.name_len] = '\0';
-            }
-            if (!tls_begin(i, p.fd, p.name ? host : nullptr, ip, p.d, why))
+            if (!tls_begin(i, p.fd, p.name, p.name_len, p.ke, p.d, why))
                 return prep::failed;
             p.ph = phase::handshake;
             continue;
@@ -300,7 +288,6 @@ prep step(int i, addr* ntp, int* fd, short* events, const char** why)
                 prep f = finish(i, why);
                 if (f != prep::ready)
                     return f;
-                p.ph = phase::ready;
                 *ntp = p.ntp;
                 return prep::ready;
             }
@@ -334,10 +321,9 @@ prep step(int i, addr* ntp, int* fd, short* events, const char** why)
                 *why = "key exchange: NTP server name not resolved";
                 return prep::failed;
             }
-            p.ntp = list[0];
-            p.ph = phase::ready;
+            prep f = to(i, list[0], why);
             *ntp = p.ntp;
-            return prep::ready;
+            return f;
         }
         case phase::ready:
             *ntp = p.ntp;
@@ -403,8 +389,10 @@ verdict open(int i, int req, const unsigned char* in, size_t len, const ntp_pack
             reinterpret_cast<const char*>(p.uid[req]));
     // A NAK cannot be authenticated: our identifier in it is what shows it
     // answers us.
-    if (ours && st == ef_status::no_auth && pk.stratum == 0 && pk.refid == kiss_ntsn)
+    if (ours && st == ef_status::no_auth && pk.stratum == 0 && pk.refid == kiss_ntsn) {
+        p.nak = true;
         return verdict::nts_nak;
+    }
     if (st != ef_status::ok || !ours)
         return verdict::unauthenticated;
     if (!siv_open(p.s2c, in, r.ad_len, r.nonce, r.nonce_len, r.ct, r.ct_len, plain))
@@ -420,6 +408,16 @@ verdict vouch(int i, int64_t server_sec)
     if (p.d == dates::server && (server_sec < p.from || server_sec > p.until))
         return verdict::outside_validity;
     return verdict::good;
+}
+
+bool fresh(int i)
+{
+    if (slot_of[i] < 0)
+        return false;
+    const peer& p = peers[slot_of[i]];
+    int64_t now = 0;
+    return p.ph == phase::ready && p.reply.cookies > 0 && !p.nak && mono_now(&now)
+        && now - p.since < exchange_life_ns;
 }
 
 void end(int i)
@@ -438,18 +436,33 @@ void end(int i)
     slot_of[i] = -1;
 }
 
+// A CA certificate that did not load, said as a line of -n and -v.
+void skipped(const char* file, int n, const char* why)
+{
+    if (!said)
+        return;
+    char num[fmt_max];
+    substdio_puts(said, file);
+    substdio_puts(said, ": skipped certificate ");
+    substdio_put(said, num, fmt_ulong(num, static_cast<uint64_t>(n)));
+    substdio_puts(said, ": ");
+    substdio_puts(said, why);
+    substdio_putsflush(said, "\n");
+}
+
 void setup(const options& o, const char* fatal)
 {
     for (int& k : slot_of)
         k = -1;
     floor_sec = o.floor_set ? o.floor : floor_build;
     run_dates = clock_unset() ? dates::server : dates::clock;
+    said = o.human ? subfdout : o.verbose ? subfderr : nullptr;
     const char* why = nullptr;
     const char* file = nullptr;
-    if (!tls_setup(o.cafiles, o.ncafiles, run_dates, &why, &file))
+    if (!tls_setup(o.cafiles, o.ncafiles, run_dates, skipped, &why, &file))
         strerr_die(111, fatal, why, file, nullptr, nullptr, nullptr, nullptr);
 }
 
 }
 
-const protocol nts_protocol = {setup, begin, step, seal, open, vouch, end};
+const protocol nts_protocol = {setup, begin, step, seal, open, vouch, fresh, end};

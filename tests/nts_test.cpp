@@ -8,6 +8,8 @@
 
 #include "ef.h"
 #include "ke.h"
+#include "name.h"
+#include "ntpserver.h"
 #include "packet.h"
 #include "x509date.h"
 
@@ -201,6 +203,63 @@ TEST(Ef, RequestParsesBack)
     EXPECT_EQ(e.nonce_len, siv_nonce_size);
     EXPECT_EQ(e.ct_len, siv_tag_size);
     EXPECT_EQ(ef_request(out, len - 1, 1, uid, cookie, 99, nonce, &ad, &tag), 0u);
+}
+
+// The certificate's side, then the host asked.
+TEST(Name, Matches)
+{
+    struct row {
+        const char* pattern;
+        const char* name;
+        bool match;
+    } rows[] = {
+        {"Time.Example.ORG", "time.example.org.", true},
+        {"time.example.org", "time.example.org.uk", false},
+        {"*.example.org", "time.example.org", true},
+        {"*.example.org", "example.org", false},
+        {"*.example.org", "a.b.example.org", false},
+        {"*.org", "example.org", false},
+        {"*", "localhost", false},
+        {"l*t", "localhost", false},
+        {"*.*.example.org", "a.b.example.org", false},
+        {"time.*.org", "time.example.org", false},
+        {"", "", false},
+    };
+    for (const row& r : rows) {
+        std::string p = r.pattern, n = r.name;
+        EXPECT_EQ(dns_match(p.data(), p.size(), n.data(), n.size()), r.match)
+            << r.pattern << " for " << r.name;
+    }
+}
+
+// Record 6: where the requests would go, or nowhere.
+TEST(NtpServer, Record6)
+{
+    struct row {
+        const char* text;
+        arg_kind kind;
+        bool unicast;
+    } rows[] = {
+        {"ntp.example.org", arg_kind::name, true},
+        {"192.0.2.1", arg_kind::literal, true},
+        {"2001:db8::1", arg_kind::literal, true},
+        {"192.0.2.1:123", arg_kind::bad, true},
+        {"ntp.example.org:123", arg_kind::bad, true},
+        {"0.1.2.3", arg_kind::literal, false},
+        {"::", arg_kind::literal, false},
+        {"224.0.0.1", arg_kind::literal, false},
+        {"255.255.255.255", arg_kind::literal, false},
+        {"ff02::101", arg_kind::literal, false},
+        {"::ffff:224.0.0.1", arg_kind::literal, false},
+    };
+    for (const row& r : rows) {
+        server_arg a = ntp_server_parse(r.text, 4123);
+        EXPECT_EQ(a.kind, r.kind) << r.text;
+        if (a.kind == arg_kind::literal) {
+            EXPECT_EQ(a.a.port, 4123) << r.text;
+            EXPECT_EQ(unicast(a.a), r.unicast) << r.text;
+        }
+    }
 }
 
 TEST(X509, Times)

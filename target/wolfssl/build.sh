@@ -60,40 +60,9 @@ if [ -f "$out/key" ] && [ "$(cat "$out/key")" == "$key" ]; then
     exit 0
 fi
 
-# The source package, fetched once. apt checks the files against the
-# archive's signed index; the hashes here pin them to this version.
-mkdir -p "$cache"
-have_source() {
-    [ -f "$cache/$orig" ] && [ -f "$cache/$debian" ] &&
-        (cd "$cache" && printf '%s  %s\n%s  %s\n' "$orig_sha256" "$orig" "$debian_sha256" "$debian" | sha256sum --quiet -c -)
-}
-if ! have_source; then
-    echo "wolfssl: fetching Debian's wolfssl $version source into $cache" >&2
-    if ! apt-cache showsrc wolfssl 2>/dev/null | grep -qx "Version: $version"; then
-        list=/etc/apt/sources.list.d/varnel-src.sources
-        if [ ! -f "$list" ]; then
-            cat > "$list" <<'SOURCES'
-Types: deb-src
-URIs: http://deb.debian.org/debian
-Suites: bookworm bookworm-updates
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-
-Types: deb-src
-URIs: http://deb.debian.org/debian-security
-Suites: bookworm-security
-Components: main
-Signed-By: /usr/share/keyrings/debian-archive-keyring.gpg
-SOURCES
-        fi
-        apt-get update > "$cache/apt-update.log" 2>&1 || { tail -20 "$cache/apt-update.log" >&2; exit 1; }
-        apt-cache showsrc wolfssl 2>/dev/null | grep -qx "Version: $version" ||
-            { echo "wolfssl: Debian's archive has no source of wolfssl $version any more" >&2; exit 1; }
-    fi
-    (cd "$cache" && apt-get source --download-only "wolfssl=$version") > "$cache/apt-source.log" 2>&1 ||
-        { tail -20 "$cache/apt-source.log" >&2; exit 1; }
-    have_source || { echo "wolfssl: the source in $cache is not wolfssl $version" >&2; exit 1; }
-fi
+# The source package, fetched once.
+. "$here/../debsrc.sh"
+debsrc_fetch wolfssl "$version" "$cache" "$orig" "$orig_sha256" "$debian" "$debian_sha256"
 
 # Unpacked and patched once for all targets, as dpkg-source would with
 # Debian's series (no fuzz), then this folder's patches; into a fresh folder

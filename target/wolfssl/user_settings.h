@@ -15,6 +15,8 @@
  * getrandom() that blocks without bound on a device booting short of
  * entropy, and its DRBG is code the kernel's pool makes needless. */
 #define SINGLE_THREADED
+/* The program does the socket's reading and writing, counted. */
+#define WOLFSSL_USER_IO
 #define WOLFSSL_NO_ASM
 #define CUSTOM_RAND_GENERATE_BLOCK varnel_random_block
 #ifdef __cplusplus
@@ -24,7 +26,7 @@ int varnel_random_block(unsigned char* output, unsigned int sz);
 #define HAVE_GMTIME_R
 #define NO_WRITEV
 #define NO_ERROR_STRINGS
-/* Only the trust anchor file is read; no directory of certificates. */
+/* No directory of certificates: the program reads its CA files itself. */
 #define NO_WOLFSSL_DIR
 
 /* TLS 1.3 client only, without session resumption or client certificates. */
@@ -46,23 +48,27 @@ int varnel_random_block(unsigned char* output, unsigned int sz);
 
 /* Certificates. The verify callback sees every certificate of the chain,
  * valid or not, so that the program can read the validity dates and decide
- * about date errors while its clock is unknown. IP addresses in
- * subjectAltName are matched by wolfSSL_check_domain_name(). */
+ * about date errors while its clock is unknown, and it matches the server's
+ * name or address itself, so IP addresses in subjectAltName are kept. A
+ * chain may reach a trusted root through any path the server sent, such as
+ * a cross-signed copy of a root. */
 #define WOLFSSL_ASN_TEMPLATE
 #define WOLFSSL_ALWAYS_VERIFY_CB
 #define WOLFSSL_VERIFY_CB_ALL_CERTS
+#define WOLFSSL_ALT_CERT_CHAINS
 #define WOLFSSL_IP_ALT_NAME
 
-/* Public keys: RSA to 4096 bits (public operations only: signatures are
- * verified, never made) with PSS, ECDSA and ECDHE on P-256 and P-384, one
- * small generic big-number library. SP_INT_BITS is set as without it the
- * library settles on 3072 bits and refuses 4096-bit roots. */
+/* Public keys: RSA to 4096 bits (signatures verified, nothing else) with
+ * PSS, ECDSA and ECDHE on P-256 and P-384, one small generic big-number
+ * library. SP_INT_BITS is set as without it the library settles on 3072
+ * bits and refuses 4096-bit roots. ECC_SHAMIR checks an ECDSA signature in
+ * one pass: a quarter of a key exchange's work. */
 #define WOLFSSL_SP_MATH_ALL
 #define WOLFSSL_SP_SMALL
 #define SP_INT_BITS 4096
 #define WC_RSA_PSS
 #define WC_RSA_BLINDING
-#define WOLFSSL_RSA_PUBLIC_ONLY
+#define WOLFSSL_RSA_VERIFY_ONLY
 #define WC_NO_RSA_OAEP
 #define HAVE_ECC
 #define ECC_USER_CURVES
@@ -72,18 +78,20 @@ int varnel_random_block(unsigned char* output, unsigned int sz);
 #define NO_DH
 #define NO_DSA
 
-/* Ciphers and hashes: AES-GCM for TLS, which every NTS server offers, AES-SIV
- * (CMAC and CTR) for NTS. Nothing decrypts with the AES block function, so
- * its decryption half and large tables are left out. SHA-1 stays: for an
- * anchor without a subject key identifier wolfSSL computes one, and only the
- * SHA-1 form matches the authority key identifier of the certificates it
- * signed. */
+/* Ciphers and hashes: AES-128-GCM for TLS, the suite every TLS 1.3 server
+ * must offer, and AES-SIV-CMAC-256 for NTS, whose two keys are AES-128 keys
+ * (CMAC and CTR). Nothing decrypts with the AES block function, so its
+ * decryption half and large tables are left out. SHA-1 stays: for an anchor
+ * without a subject key identifier wolfSSL computes one, and only the SHA-1
+ * form matches the authority key identifier of the certificates it signed.
+ * SHA-384 and SHA-512 stay for the signatures of certificates. */
 #define HAVE_AESGCM
 #define GCM_SMALL
 #define HAVE_AESGCM_DECRYPT
 #define NO_AES_DECRYPT
 #define NO_AES_CBC
 #define NO_AES_192
+#define NO_AES_256
 #define WOLFSSL_AES_SMALL_TABLES
 #define WOLFSSL_AES_DIRECT
 #define WOLFSSL_AES_COUNTER

@@ -2,16 +2,21 @@
 # SPDX-License-Identifier: ISC
 """fakeke: the tests' own NTS-KE server, which answers as a script says.
 
-usage: fakeke.py [-6] [-n ADDRESS] [-r none|forged|nak] CERT.pem LOGFILE PORTFILE SCRIPT
+usage: fakeke.py [-6] [-n ADDRESS] [-N TEXT] [-P PORT] [-r none|forged|nak] CERT.pem LOGFILE PORTFILE SCRIPT
 
-It listens for NTS-KE on 127.0.0.1 (::1 with -6), on a free port, with the
-certificate and key of CERT.pem, and answers each connection as the next
-behaviour of SCRIPT (comma-separated, the last repeating) says: the names
-in replies below, or tls12, noalpn or silent. Once it listens it writes
-its port and the NTP address, as ADDRESS:PORT, to PORTFILE.
+It listens for NTS-KE on the IPv4 loopback (::1 with -6), on a free port,
+with the certificate and key of CERT.pem, and answers each connection as
+the next behaviour of SCRIPT (comma-separated, the last repeating) says:
+the names in replies below; tls12, noalpn or silent; or, after the
+request, records of its own without end: tickets (NewSessionTicket),
+keyupdates (KeyUpdate, each changing its keys) or alerts (warnings). Once
+it listens it writes its port and the NTP address, as ADDRESS:PORT, to
+PORTFILE.
 
-A good reply sends the client to a UDP port of its own, on the KE address
-or on ADDRESS (-n, then named in a record 6). There it answers as -r says:
+A good reply sends the client to a UDP port of its own, on 127.0.0.1 (::1)
+or on ADDRESS (-n, then named in a record 6; -N names TEXT instead and
+listens where it would without; -P names PORT in record 7 instead of its
+own, and so sends the client elsewhere). There it answers as -r says:
 never, with a reply whose authenticator cannot verify, or with a NAK.
 Python cannot make a session's keys, so no client gets time from it: a run
 that gets that far fails at NTP.
@@ -22,6 +27,8 @@ one that ends in an error, and "ntp ok" or "ntp bad: WHY" for each
 datagram: ok is a request with a fresh Unique Identifier, a cookie of ours
 not used before, and the authenticator last. SIGTERM ends it.
 """
+import hashlib
+import hmac
 import os
 import signal
 import socket
@@ -31,14 +38,20 @@ import sys
 import threading
 import time
 
+from cryptography.hazmat.primitives.ciphers.aead import AESGCM
+
 args = sys.argv[1:]
-family, host, ntp_host, answer = socket.AF_INET, "127.0.0.1", None, "none"
+family, host, ntp_host, answer, named, named_port = socket.AF_INET, "127.0.0.1", None, "none", None, None
 while args[0].startswith("-"):
     opt = args.pop(0)
     if opt == "-6":
         family, host = socket.AF_INET6, "::1"
     elif opt == "-n":
-        ntp_host = args.pop(0)
+        ntp_host = named = args.pop(0)
+    elif opt == "-N":
+        named = args.pop(0)
+    elif opt == "-P":
+        named_port = int(args.pop(0))
     elif opt == "-r":
         answer = args.pop(0)
 pem, logname, portfile, script = args
@@ -123,9 +136,9 @@ def good_records(extra=b""):
         c = os.urandom(100)
         cookies.add(c)
         out += rec(5, c)
-    if ntp_host:
-        out += rec(6, ntp_host.encode(), True)
-    return out + rec(7, u16(ntp_port), True)
+    if named:
+        out += rec(6, named.encode(), True)
+    return out + rec(7, u16(named_port or ntp_port), True)
 
 
 eom = rec(0, b"", True)
@@ -165,8 +178,43 @@ def read_request(conn):
         buf += d
 
 
+# Records written raw after the handshake, under the server's traffic keys
+# from OpenSSL's key log (RFC 8446, 7.1 to 7.3).
+keylog = logname + ".keys"
+
+
+def expand(secret, label, n, h):  # HKDF-Expand-Label, n no more than a hash
+    info = struct.pack("!HB", n, 6 + len(label)) + b"tls13 " + label + b"\0"
+    return hmac.new(secret, info + b"\1", h).digest()[:n]
+
+
+def flood(tls, behaviour):
+    suite = tls.cipher()[0]
+    h, n = (hashlib.sha384, 32) if suite.endswith("SHA384") else (hashlib.sha256, 16)
+    with open(keylog) as f:
+        secret = bytes.fromhex(f.read().split("SERVER_TRAFFIC_SECRET_0 ")[-1].split()[1])
+    ticket = struct.pack("!IIBBH", 7200, 0, 1, 0, 100) + bytes(100) + u16(0)
+    body = {"tickets": b"\4" + struct.pack("!I", len(ticket))[1:] + ticket + b"\26",
+            "keyupdates": b"\30\0\0\1\0\26", "alerts": b"\1\132\25"}[behaviour]
+    raw = socket.socket(fileno=os.dup(tls.fileno()))
+    raw.settimeout(30)
+    seq = 0
+    while True:  # Until the client gives up.
+        key, iv = expand(secret, b"key", n, h), expand(secret, b"iv", 12, h)
+        head = struct.pack("!BHH", 23, 0x0303, len(body) + 16)
+        nonce = (int.from_bytes(iv, "big") ^ seq).to_bytes(12, "big")
+        raw.sendall(head + AESGCM(key).encrypt(nonce, body, head))
+        seq += 1
+        if behaviour == "keyupdates":
+            secret, seq = expand(secret, b"traffic upd", h().digest_size, h), 0
+
+
 def make_context(behaviour):
     ctx = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    ctx.set_ciphers("DEFAULT:@SECLEVEL=0")  # RSA-768 too, for the client to refuse
+    if behaviour in ("tickets", "keyupdates", "alerts"):
+        ctx.num_tickets = 0  # Its own records start the sequence.
+        ctx.keylog_filename = keylog
     if behaviour == "tls12":
         ctx.minimum_version = ctx.maximum_version = ssl.TLSVersion.TLSv1_2
     else:
@@ -188,6 +236,8 @@ def serve(conn, behaviour):
     request = read_request(tls)
     log.write("ke %s %s %s %s\n" % ((sni + ["-"])[0] or "-", tls.version(),
                                     tls.selected_alpn_protocol() or "-", request.hex() or "-"))
+    if behaviour in ("tickets", "keyupdates", "alerts"):
+        flood(tls, behaviour)
     reply = replies.get(behaviour, replies["good"])()
     if behaviour == "trickle":
         for i in range(len(reply)):
@@ -205,7 +255,7 @@ def serve(conn, behaviour):
 
 listener = socket.socket(family, socket.SOCK_STREAM)
 listener.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-listener.bind((host, 0))
+listener.bind((host if family == socket.AF_INET6 else "", 0))  # 127.0.0.2 too
 listener.listen(8)
 with open(portfile + ".new", "w") as f:
     at = ntp_host or host
