@@ -19,7 +19,8 @@
 # this machine's loopback. There is no default route, so nothing else on
 # that network's far side is reached. Without it, no card at all.
 # BOOT_CA, a PEM file, becomes the machine's CA bundle,
-# /etc/ssl/certs/ca-certificates.crt.
+# /etc/ssl/certs/ca-certificates.crt. BOOT_ROOT, a folder, is copied into
+# the machine's root: a program's libraries and files (target/chrony.sh).
 set -euo pipefail
 cache=$1 script=$2
 shift 2
@@ -59,6 +60,9 @@ fi
 install -m 644 "$script" "$root/script"
 if [ -n "${BOOT_CA:-}" ]; then
     install -D -m 644 "$BOOT_CA" "$root/etc/ssl/certs/ca-certificates.crt"
+fi
+if [ -n "${BOOT_ROOT:-}" ]; then
+    cp -a "$BOOT_ROOT/." "$root/"
 fi
 cat > "$root/init" << 'INIT'
 #!/bin/busybox sh
