@@ -2,7 +2,7 @@
 # SPDX-License-Identifier: ISC
 # The real varnel binary, observed from outside: its diagnostics byte for
 # byte, its exit status, its system calls and the values it hands the kernel.
-# usage: e2e.sh VARNEL LIBFAKECLOCK SANITIZED(0|1) VARNEL-RECORD FLOOR
+# usage: e2e.sh VARNEL LIBFAKECLOCK SANITIZED(0|1) VARNEL-RECORD FLOOR VARNEL-KEEP
 #   FLOOR  the build's time floor, seconds since 1970, as CMake set it
 #
 # This machine's clock must never change. The script re-runs itself without
@@ -10,7 +10,7 @@
 set -u
 . "$(dirname "$0")/common.sh"
 drop_time_cap "$0" "$@"
-bin=$1 lib=$2 sanitized=$3 record=$4 floor=$5
+bin=$1 lib=$2 sanitized=$3 record=$4 floor=$5 keep=$6
 tmp=$(mktemp -d) && trap 'rm -rf "$tmp"' EXIT
 log=$tmp/log
 export ASAN_OPTIONS=verify_asan_link_order=0
@@ -156,6 +156,60 @@ refusal "varnel-record: fatal: empty offset" ""
 refusal "varnel-record: fatal: not a decimal offset: 1.5s" 1.5s
 refusal "varnel-record: fatal: more than nine fractional digits: 0.1234567891" 0.1234567891
 refusal "varnel-record: fatal: seconds outside the signed 32-bit range: -2147483648.5" -2147483648.5
+
+# varnel-keep on the fake clock and kernel, fed by a script whose output is
+# its input: "r SECONDS NANOSECONDS" a record (as rec), "p SECONDS" a pause,
+# so that each record is one read. Prints standard error, the status, and
+# what reached the kernel: settimeofday, and "adjtimex MODES TICK FREQ
+# OFFSET STATUS CONSTANT MAXERROR ESTERROR".
+r() { rec "$@"; }
+p() { sleep "$1"; }
+export -f r p rec
+keep_run() { # ARGS... -- SCRIPT
+    local args=()
+    while [ "$1" != -- ]; do args+=("$1"); shift; done
+    rm -f "$log"
+    bash -c "$2" | FAKECLOCK_NOW=1000.500000 FAKECLOCK_LOG=$log LD_PRELOAD=$lib "$keep" "${args[@]}" 2>&1
+    echo "status $?"
+    grep -E '^(settimeofday|adjtimex)' "$log" 2> /dev/null
+}
+kf="varnel-keep: fatal:" kw="varnel-keep: warning:"
+set_first='settimeofday 1003 0\nadjtimex 603f 10000 0 0 81 0 1 0'
+printf '+450.000\n' > "$tmp/drift450" && printf 'fast\n' > "$tmp/corrupt" && printf -- '-50001\n' > "$tmp/far"
+while IFS='|' read -r name args script want; do
+    check "varnel-keep: $(echo $name)" "$(printf '%b' "${want# }")" "$(keep_run $args -- "$script")"
+done <<ROWS
+usage                      | -F                   | :                            | varnel-keep: usage: varnel-keep [-F file] [-s seconds]\nstatus 100
+a threshold past 0.5 s     | -s 0.5000001         | :                            | $kf bad threshold, not above 0 and up to 0.5 seconds: 0.5000001\nstatus 100
+empty input                |                      | :                            | $kf end of input\nstatus 111
+15 bytes                   |                      | head -c 15 /dev/zero         | $kf data split across packets\nstatus 111
+nanoseconds of 10^9        |                      | r 00000000 3b9aca00          | $kf unable to settimeofday: invalid argument\nstatus 111
+the first record steps     |                      | r 00000002 1dcd6500          | $kf end of input\nstatus 111\n$set_first
+a drift file missing       | -F $tmp/none         | r 00000002 1dcd6500          | $kw drift file ignored: $tmp/none: file does not exist\n$kf end of input\nstatus 111\n$set_first
+a drift file not a number  | -F $tmp/corrupt      | :                            | $kw drift file ignored: $tmp/corrupt: not a frequency in ppm\n$kf end of input\nstatus 111
+a drift file past 5 %      | -F $tmp/far          | :                            | $kw drift file ignored: $tmp/far: beyond 50000 ppm\n$kf end of input\nstatus 111
+a drift file: the tick too | -F $tmp/drift450     | r 00000002 1dcd6500          | $kf end of input\nstatus 111\nadjtimex 4002 10005 -3276800 0 40 0 0 0\nsettimeofday 1003 0\nadjtimex 603f 10005 -3276800 0 81 0 1 0
+beyond -s: stepped         | -s 0.1               | r 00000000 00000000; p 0.2; r 00000000 0bebc200 | $kw stepped the clock by +0.200000 s\n$kf end of input\nstatus 111\nsettimeofday 1000 500000\nadjtimex 603f 10000 0 0 81 0 1 0\nsettimeofday 1000 700000\nadjtimex 603f 10000 0 0 81 0 1 0
+ROWS
+check "varnel-keep: no privilege" "$(printf '%s unable to settimeofday: permission denied\nstatus 111' "$kf")" \
+    "$(rec 00000000 00000000 | "$keep" 2>&1; echo "status $?")"
+# It learns a rate of +100 ppm from records 0.3 s apart (a little less, as
+# the pauses run long), holds a spike 50 ms off, and at SIGTERM, its input
+# still open, writes the drift file and ends quietly.
+rm -f "$log"
+FAKECLOCK_NOW=1000.500000 FAKECLOCK_LOG=$log LD_PRELOAD=$lib "$keep" -F "$tmp/learnt" > "$tmp/out" 2>&1 \
+    < <(for k in 0 1 2 3 4 5; do rec 00000000 "$(printf %08x $((k * 30000 + (k == 4) * 50000000)))"
+        sleep 0.3; done; sleep 3) &
+pid=$!
+sleep 2.4
+kill -TERM $pid
+wait $pid
+check "varnel-keep: SIGTERM ends it quietly" "$kw drift file ignored: $tmp/learnt: file does not exist
+status 0" "$(cat "$tmp/out"; echo "status $?")"
+learnt=$(ns_of "$(cat "$tmp/learnt" 2> /dev/null)")
+check "varnel-keep: the drift file learnt +100 ppm, within what the pauses add" yes \
+    "$( ((learnt > 96000000000 && learnt < 101000000000)) && echo yes || cat "$tmp/learnt")"
+check "varnel-keep: the spike was held" 5 "$(grep -c '^adjtimex 603f' "$log")"
 
 if [ "$sanitized" != 1 ]; then
     check "varnel-record writes once" "write(1, \"\\0\\0\\0\\0\\0\\0\\0\\2\\35\\315e\\0\\0\\0\\0\\0\", 16)=16" \
