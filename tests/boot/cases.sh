@@ -64,7 +64,8 @@ trim() {
 # keeping pipeline against SERVER, its shortest interval SHORTEST (the
 # longest 32 s), for SECONDS, clockwatch beside it; every few
 # seconds, at moments apart from the keeper's polls, the offset measured
-# again against MONITOR, a server of the same clock. Then the pipeline is
+# again against MONITOR, a server of the same clock, with the least delay
+# of its samples. Then the pipeline is
 # ended as a supervisor ends it, with SIGTERM to varnel-keep, and what each
 # said is reported.
 keep() {
@@ -82,7 +83,10 @@ keep() {
         pause=$((pause % 4 + 2))
         t=$(($(/bin/cut -d. -f1 /proc/uptime) - t0))
         [ $t -lt "$secs" ] || break
-        echo "KEEP $name t=$t $(/bin/varnel-sntp -n -t 6 -c 3 "$monitor" | /bin/sed -n 's/^chosen offset \([^,]*\).*/offset=\1/p')"
+        echo "KEEP $name t=$t $(/bin/varnel-sntp -n -v -t 6 -c 3 "$monitor" 2>&1 | /bin/awk '
+            / delay / { if (d == "" || $NF + 0 < d + 0) d = $NF }
+            /^chosen offset / { o = $3; sub(/,.*/, "", o) }
+            END { if (o != "") print "offset=" o " delay=" d }')"
     done
     kill $keeper
     wait $keeper
