@@ -23,19 +23,37 @@
 # Leaves are ECDSA P-256 but where an RSA key is named, with the CA's RSA
 # signature. Each .pem is the leaf, the intermediates the server sends, and
 # the key, as some servers want them.
+# Making the keys is most of the time, three RSA-4096 ones above all; each
+# is made once in the source tree's build/test-keys and taken from there
+# after, the certificates made anew every time.
 # usage: certs.sh DIR
 set -euo pipefail
 dir=$1
-mkdir -p "$dir"
+keys=$(cd "$(dirname "$0")/../.." && pwd)/build/test-keys
+mkdir -p "$dir" "$keys"
 cd "$dir"
 faketime=/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1
 ago() { date -d "$1" '+%Y-%m-%d %H:%M:%S'; }
 soon=$(date -d "@$(($(date +%s) + 366 * 86400))" '+%Y-%m-%d %H:%M:%S')
 ca_ext='basicConstraints=critical,CA:TRUE\nkeyUsage=critical,keyCertSign,cRLSign\n'
 
+key() { # NAME KEY: NAME.key, KEY ec (P-256) or rsa:BITS
+    local kept=$keys/$1-${2/:/}.key
+    if [ ! -s "$kept" ]; then
+        if [ "$2" == ec ]; then
+            openssl genpkey -algorithm EC -pkeyopt ec_paramgen_curve:P-256 -out "$kept.$$" 2> /dev/null
+        else
+            openssl genpkey -algorithm RSA -pkeyopt "rsa_keygen_bits:${2#rsa:}" -out "$kept.$$" 2> /dev/null
+        fi
+        mv "$kept.$$" "$kept"
+    fi
+    cp "$kept" "$1.key"
+}
+
 root() { # NAME [START [DAYS]]
-    LD_PRELOAD=$faketime FAKETIME="@${2:-$(ago now)}" openssl req -x509 -newkey rsa:4096 -nodes \
-        -keyout "$1.key" -out "$1.crt" -days "${3:-7300}" -subj "/CN=varnel test $1" \
+    key "$1" rsa:4096
+    LD_PRELOAD=$faketime FAKETIME="@${2:-$(ago now)}" openssl req -x509 -key "$1.key" \
+        -out "$1.crt" -days "${3:-7300}" -subj "/CN=varnel test $1" \
         -addext basicConstraints=critical,CA:TRUE -addext keyUsage=critical,keyCertSign,cRLSign \
         2> /dev/null
 }
@@ -44,11 +62,8 @@ root() { # NAME [START [DAYS]]
 # valid 30 days from START (default a day ago), KEY an openssl -newkey
 # algorithm (default EC P-256).
 cert() {
-    local key=${5:-ec}
-    [ "$key" != ec ] || key="ec -pkeyopt ec_paramgen_curve:P-256"
-    # shellcheck disable=SC2086
-    openssl req -new -newkey $key -nodes -keyout "$1.key" -out "$1.csr" -subj "${6:-/CN=$1}" \
-        2> /dev/null
+    key "$1" "${5:-ec}"
+    openssl req -new -key "$1.key" -out "$1.csr" -subj "${6:-/CN=$1}" 2> /dev/null
     printf '%b' "$3" > "$1.ext"
     LD_PRELOAD=$faketime FAKETIME="@${4:-$(ago '1 day ago')}" openssl x509 -req -in "$1.csr" \
         -CA "$2.crt" -CAkey "$2.key" -CAcreateserial -days 30 -extfile "$1.ext" -out "$1.crt" \
