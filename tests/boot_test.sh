@@ -70,8 +70,10 @@ keep_srv() { # NAME VAR OPTION...
     keep_append+=" $var=$srv_fport"
 }
 keep_append="KEEP=$BOOT_KEEP"
-keep_srv a KEEP_A -s 0.25 -r 200
-keep_srv m KEEP_M -s 0.25 -r 200
+if [ "$BOOT_KEEP" != none ]; then
+    keep_srv a KEEP_A -s 0.25 -r 200
+    keep_srv m KEEP_M -s 0.25 -r 200
+fi
 if [ "$BOOT_KEEP" == full ]; then
     keep_srv b KEEP_B -s -0.375 -r -3000
     keep_srv bm KEEP_BM -s -0.375 -r -3000
@@ -210,7 +212,7 @@ if [ "$BOOT_KEEP" == full ]; then
         $1 >= 7 && $1 <= 31 { n++; x += $1; y += $2; xx += $1 * $1; xy += $1 * $2 }
         END { s = n > 2 ? (n * xy - x * y) / (n * xx - x * x) * 1e6 : 1e9
               print (s < 50 && s > -50) ? "yes" : sprintf("no: %.1f ppm over %d", s, n) }')"
-else
+elif [ "$BOOT_KEEP" == short ]; then
     # A boot whose own rate came out near -1500 ppm was still 1.07 ms off
     # at 76 s, its offsets still closing; the short run is given 1.5 ms.
     kept rate200 50 1500

@@ -188,7 +188,7 @@ if [ "$KEEP" = full ]; then
     /bin/clockwatch -R > /dev/null
     keep jitter 100 $KEEP_J $KEEP_M 8
     raw 10.0.2.2:$NTP_PORT
-else
+elif [ "$KEEP" = short ]; then
     keep rate200 90 $KEEP_A $KEEP_M 8
 fi
 /bin/clockwatch -R > /dev/null
