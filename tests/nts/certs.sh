@@ -59,8 +59,8 @@ root() { # NAME [START [DAYS]]
 }
 
 # cert NAME CA EXTENSIONS [START [KEY [SUBJECT]]]: NAME.crt signed by CA.crt,
-# valid 30 days from START (default a day ago), KEY an openssl -newkey
-# algorithm (default EC P-256).
+# valid 30 days from START (default a day ago), KEY as key() takes it
+# (default ec).
 cert() {
     key "$1" "${5:-ec}"
     openssl req -new -key "$1.key" -out "$1.csr" -subj "${6:-/CN=$1}" 2> /dev/null
